@@ -1,0 +1,99 @@
+// The type registry: every type object, found by wire name, WSDL name or
+// record. Registration happens while libraries load; lookups may come from any
+// thread at any time, so the maps are guarded by a reader-writer lock.
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "internal.h"
+
+namespace Movel {
+namespace {
+
+struct Registry {
+  std::shared_mutex mutex;
+  std::vector<Type*> all;
+  std::unordered_map<std::string, Type*> byName;
+  std::unordered_map<std::string, Type*> byWsdl;
+  std::unordered_map<const TypeInfo*, Type*> byInfo;
+  std::vector<LoadedModule> modules;
+};
+
+Registry& TheRegistry() {
+  // Never destroyed: type objects outlive every static destructor that might
+  // still look them up.
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+[[noreturn]] void Fatal(const std::string& message) {
+  std::fprintf(stderr, "fatal: type registration: %s\n", message.c_str());
+  std::abort();
+}
+
+}  // namespace
+
+namespace detail {
+
+void RegisterType(Type* type) {
+  Registry& r = TheRegistry();
+  std::unique_lock<std::shared_mutex> lock(r.mutex);
+  if (!r.byName.emplace(type->GetName(), type).second) {
+    Fatal("duplicate wire name " + type->GetName());
+  }
+  if (!r.byWsdl.emplace(type->GetWsdlName(), type).second) {
+    Fatal("duplicate WSDL name " + type->GetWsdlName() + " of " + type->GetName());
+  }
+  if (type->GetTypeInfo() && !r.byInfo.emplace(type->GetTypeInfo(), type).second) {
+    Fatal("record registered twice: " + type->GetName());
+  }
+  r.all.push_back(type);
+}
+
+void AddLoadedModule(LoadedModule module) {
+  Registry& r = TheRegistry();
+  std::unique_lock<std::shared_mutex> lock(r.mutex);
+  r.modules.push_back(std::move(module));
+}
+
+}  // namespace detail
+
+Type* GetType(const TypeInfo* info) {
+  if (!info) return nullptr;
+  Registry& r = TheRegistry();
+  std::shared_lock<std::shared_mutex> lock(r.mutex);
+  auto it = r.byInfo.find(info);
+  return it == r.byInfo.end() ? nullptr : it->second;
+}
+
+Type* FindType(std::string_view wireName) {
+  Registry& r = TheRegistry();
+  std::shared_lock<std::shared_mutex> lock(r.mutex);
+  auto it = r.byName.find(std::string(wireName));
+  return it == r.byName.end() ? nullptr : it->second;
+}
+
+Type* FindTypeByWsdlName(std::string_view wsdlName) {
+  Registry& r = TheRegistry();
+  std::shared_lock<std::shared_mutex> lock(r.mutex);
+  auto it = r.byWsdl.find(std::string(wsdlName));
+  return it == r.byWsdl.end() ? nullptr : it->second;
+}
+
+std::vector<Type*> GetAllTypes() {
+  Registry& r = TheRegistry();
+  std::shared_lock<std::shared_mutex> lock(r.mutex);
+  return r.all;
+}
+
+std::vector<LoadedModule> GetLoadedModules() {
+  Registry& r = TheRegistry();
+  std::shared_lock<std::shared_mutex> lock(r.mutex);
+  return r.modules;
+}
+
+}  // namespace Movel

@@ -1,0 +1,1 @@
+"""korgen: reads the kor catalogue schema and emits the C++ bindings."""

@@ -1,0 +1,1 @@
+"""Emitters: one per family of generated code."""

@@ -1,0 +1,223 @@
+#include "catalogue.h"
+
+#include <dlfcn.h>
+
+#include <cctype>
+#include <cstdio>
+
+namespace kortypes {
+
+namespace {
+
+std::vector<std::string> SplitDots(std::string_view name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t dot = name.find('.', start);
+    parts.emplace_back(name.substr(start, dot == std::string_view::npos ? dot : dot - start));
+    if (dot == std::string_view::npos) return parts;
+    start = dot + 1;
+  }
+}
+
+std::string Hex(Movel::Word bits) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(bits));
+  return buffer;
+}
+
+struct FlagName {
+  Movel::Word bit;
+  const char* name;
+};
+
+std::vector<std::string> FlagNames(Movel::Word flags, const FlagName* table, size_t size) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < size; ++i) {
+    if (flags & table[i].bit) {
+      names.emplace_back(table[i].name);
+      flags &= ~table[i].bit;
+    }
+  }
+  if (flags) names.push_back(Hex(flags));
+  return names;
+}
+
+}  // namespace
+
+std::string ModulePrefix(std::string_view wireName) {
+  std::vector<std::string> parts = SplitDots(wireName);
+  std::string prefix;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i].empty() || !std::islower(static_cast<unsigned char>(parts[i][0]))) break;
+    if (!prefix.empty()) prefix += '.';
+    prefix += parts[i];
+  }
+  return prefix;
+}
+
+Catalogue::Catalogue() {
+  std::vector<Movel::LoadedModule> loaded = Movel::GetLoadedModules();
+  for (size_t i = 0; i < loaded.size(); ++i) {
+    Module module;
+    module.ns = loaded[i].ns;
+    module.loader = static_cast<int>(i);
+    for (int k = 0; loaded[i].types && k < loaded[i].count; ++k) {
+      if (const Movel::Type* type = loaded[i].types[k]) {
+        module.types.push_back(type);
+        moduleOfType_.emplace(type, module.loader);
+      }
+    }
+    // A module's name is what the wire names of all its types start with.
+    // Nested types ("kor.TaskInfo.State") are cut at the first capitalised
+    // component, so they agree with their enclosing type.
+    std::vector<std::string> common;
+    for (size_t k = 0; k < module.types.size(); ++k) {
+      std::vector<std::string> parts = SplitDots(ModulePrefix(module.types[k]->GetName()));
+      if (k == 0) {
+        common = parts;
+        continue;
+      }
+      size_t n = 0;
+      while (n < common.size() && n < parts.size() && common[n] == parts[n]) ++n;
+      common.resize(n);
+    }
+    for (const std::string& part : common) {
+      if (part.empty()) continue;
+      if (!module.name.empty()) module.name += '.';
+      module.name += part;
+    }
+    if (module.name.empty() && !module.types.empty()) module.name = module.ns;
+    loaders_.push_back(std::move(module));
+  }
+}
+
+std::vector<const Module*> Catalogue::Modules() const {
+  std::vector<const Module*> modules;
+  for (const Module& m : loaders_) {
+    if (!m.types.empty()) modules.push_back(&m);
+  }
+  return modules;
+}
+
+int Catalogue::EmptyLoaderCount() const {
+  int empty = 0;
+  for (const Module& m : loaders_) empty += m.types.empty() ? 1 : 0;
+  return empty;
+}
+
+const Module* Catalogue::ModuleOf(const Movel::Type* type) const {
+  auto it = moduleOfType_.find(type);
+  return it == moduleOfType_.end() ? nullptr : &loaders_[static_cast<size_t>(it->second)];
+}
+
+bool Catalogue::HasModule(std::string_view name) const {
+  for (const Module& m : loaders_) {
+    if (!m.types.empty() && m.name == name) return true;
+  }
+  return false;
+}
+
+std::vector<const Movel::Type*> Catalogue::LibraryTypes() const {
+  std::vector<const Movel::Type*> types;
+  for (const Module& m : loaders_) types.insert(types.end(), m.types.begin(), m.types.end());
+  return types;
+}
+
+std::vector<const Movel::Type*> Catalogue::RuntimeTypes() const {
+  std::vector<const Movel::Type*> types;
+  for (const Movel::Type* type : Movel::GetAllTypes()) {
+    if (!type->IsArray() && moduleOfType_.count(type) == 0) types.push_back(type);
+  }
+  return types;
+}
+
+std::string KindName(Movel::Word kind) {
+  switch (kind) {
+    case Movel::kTypeKindPrimitive: return "primitive";
+    case Movel::kTypeKindEnum: return "enum";
+    case Movel::kTypeKindData: return "data";
+    case Movel::kTypeKindFault: return "fault";
+    case Movel::kTypeKindManaged: return "managed";
+    default: return "kind " + std::to_string(kind);
+  }
+}
+
+bool ParseKind(std::string_view name, Movel::Word* kind) {
+  static const Movel::Word kKinds[] = {Movel::kTypeKindManaged, Movel::kTypeKindData,
+                                       Movel::kTypeKindFault, Movel::kTypeKindEnum,
+                                       Movel::kTypeKindPrimitive};
+  for (Movel::Word k : kKinds) {
+    if (KindName(k) == name) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string CppClassName(std::string_view wireName) {
+  std::string out;
+  for (std::string& part : SplitDots(wireName)) {
+    if (!part.empty()) part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
+    if (!out.empty()) out += "::";
+    out += part;
+  }
+  return out;
+}
+
+std::string RecordSymbolName(std::string_view wireName) {
+  std::string out = "g";
+  for (std::string& part : SplitDots(wireName)) {
+    if (!part.empty()) part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
+    out += part;
+  }
+  return out + "TypeInfo";
+}
+
+bool RecordSymbolMatches(const std::string& symbol, const Movel::Type* type) {
+  if (!type->GetTypeInfo()) return false;
+  return dlsym(RTLD_DEFAULT, symbol.c_str()) == static_cast<const void*>(type->GetTypeInfo());
+}
+
+std::vector<std::string> PropertyFlagNames(Movel::Word flags) {
+  static const FlagName kNames[] = {
+      {Movel::kFlagArray, "array"},       {Movel::kFlagOptional, "optional"},
+      {Movel::kFlagReadOnly, "read-only"}, {Movel::kFlagLinkable, "linkable"},
+      {Movel::kFlagLink, "link"},         {Movel::kFlagSecret, "secret"},
+      {Movel::kFlagStatistics, "statistics"},
+  };
+  return FlagNames(flags, kNames, sizeof kNames / sizeof kNames[0]);
+}
+
+std::vector<std::string> MethodFlagNames(Movel::Word flags) {
+  static const FlagName kNames[] = {{Movel::kMethodTask, "task"},
+                                    {Movel::kMethodInternal, "internal"}};
+  return FlagNames(flags, kNames, sizeof kNames / sizeof kNames[0]);
+}
+
+std::string JoinOrDash(const std::vector<std::string>& names) {
+  if (names.empty()) return "-";
+  std::string out;
+  for (const std::string& n : names) {
+    if (!out.empty()) out += ", ";
+    out += n;
+  }
+  return out;
+}
+
+std::string TypeRefName(const Movel::TypeInfo* type, Movel::Word flags) {
+  if (!type) return "none";
+  std::string name = type->name ? type->name : "?";
+  if (flags & Movel::kFlagArray) name += "[]";
+  return name;
+}
+
+std::string VersionLabel(const char* versionName) {
+  if (!versionName) return "-";
+  const Movel::Version* version = Movel::FindVersion(versionName);
+  if (!version) return std::string(versionName) + " (not loaded)";
+  return version->GetName() + " (" + version->GetVersionId() + ")";
+}
+
+}  // namespace kortypes
