@@ -1,12 +1,13 @@
-#include <memory>
-#include <sstream>
-#include <string>
-#include <typeinfo>
+#include "basekit/throwable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
 #include "basekit/object.h"
-#include "basekit/throwable.h"
 
 namespace kortest {
 struct Expected {};
@@ -26,16 +27,15 @@ class RaisesOnFirstRef : public Basekit::ObjectImpl {
 using Basekit::TypeMismatchException;
 
 TEST(Throwable, TypeMismatchNamesBothClassesAndIsCatchableAsItsBases) {
-  auto raise = [] { Basekit::ThrowTypeMismatchException(typeid(kortest::Expected), typeid(kortest::Box<int>)); };
+  auto raise = [] {
+    Basekit::ThrowTypeMismatchException(typeid(kortest::Expected), typeid(kortest::Box<int>));
+  };
   try {
     raise();
-    FAIL() << "no exception";
   } catch (const TypeMismatchException& e) {
     EXPECT_EQ(e.GetExpected(), "kortest::Expected");
     EXPECT_EQ(e.GetActual(), "kortest::Box<int>");
     EXPECT_STREQ(e.what(), "type mismatch: expected kortest::Expected, got kortest::Box<int>");
-    EXPECT_FALSE(e.GetBacktrace().empty());
-    EXPECT_LE(e.GetBacktrace().size(), 32u);
   }
   EXPECT_THROW(raise(), Basekit::Exception);
   EXPECT_THROW(raise(), Basekit::Throwable);
@@ -44,18 +44,17 @@ TEST(Throwable, TypeMismatchNamesBothClassesAndIsCatchableAsItsBases) {
 
 TEST(Throwable, CloneAndRethrowKeepTheMostDerivedClass) {
   const TypeMismatchException original(typeid(int), typeid(double));
-  const Basekit::Exception& asBase = original;
-  std::unique_ptr<Basekit::Exception> clone(asBase.Clone());
-  EXPECT_EQ(typeid(*clone), typeid(TypeMismatchException));
+  std::unique_ptr<Basekit::Exception> clone(
+      static_cast<const Basekit::Exception&>(original).Clone());
+  const Basekit::Exception& cloned = *clone;
+  EXPECT_EQ(typeid(cloned), typeid(TypeMismatchException));
   EXPECT_STREQ(clone->what(), original.what());
   EXPECT_EQ(clone->GetBacktrace(), original.GetBacktrace());
   EXPECT_THROW(clone->Rethrow(), TypeMismatchException);
 
-  const Basekit::Exception plain("plain");
-  std::unique_ptr<Basekit::Exception> plainClone(plain.Clone());
-  EXPECT_EQ(typeid(*plainClone), typeid(Basekit::Exception));
+  std::unique_ptr<Basekit::Exception> plain(Basekit::Exception("plain").Clone());
   try {
-    plainClone->Rethrow();
+    plain->Rethrow();
   } catch (const Basekit::Exception& e) {
     EXPECT_EQ(typeid(e), typeid(Basekit::Exception));
     EXPECT_EQ(e.GetMessage(), "plain");
@@ -63,31 +62,22 @@ TEST(Throwable, CloneAndRethrowKeepTheMostDerivedClass) {
 }
 
 TEST(Throwable, WhereSkipsTheExceptionMachineryAndDumpListsEveryFrame) {
-  // Not through Ref, whose constructor is noexcept.
   std::unique_ptr<kortest::RaisesOnFirstRef> object(new kortest::RaisesOnFirstRef);
   try {
-    object->IncRef();
+    object->IncRef();  // not through Ref, whose constructor is noexcept
     FAIL() << "no exception";
   } catch (const TypeMismatchException& e) {
-    const std::string where = e.Where();
-    for (const char* machinery : {"Basekit::Throwable::", "Basekit::Exception::",
-                                  "Basekit::TypeMismatchException::",
-                                  "Basekit::ThrowTypeMismatchException"}) {
-      EXPECT_NE(where.rfind(machinery, 0), 0u) << where;
-    }
+    EXPECT_LE(e.GetBacktrace().size(), 32u);
 #ifndef NDEBUG  // an optimised build may turn the hook call into a jump
-    EXPECT_EQ(where, "Basekit::ObjectImpl::IncRef() const");
+    EXPECT_EQ(e.Where(), "Basekit::ObjectImpl::IncRef() const");
+#else
+    EXPECT_EQ(e.Where().find("Basekit::Throw"), std::string::npos) << e.Where();
 #endif
-    std::istringstream dump(e.Dump());
-    std::string line;
-    std::getline(dump, line);
-    EXPECT_EQ(line, e.GetMessage());
-    std::getline(dump, line);  // the frame that captured the backtrace
-    EXPECT_NE(line.find("#0 0x"), std::string::npos) << line;
-    EXPECT_NE(line.find("Basekit::Throwable::Throwable"), std::string::npos) << line;
-    std::size_t frames = 1;
-    while (std::getline(dump, line)) ++frames;
-    EXPECT_EQ(frames, e.GetBacktrace().size());
+    const std::string dump = e.Dump();  // message, then frame #0: the capturing constructor
+    EXPECT_EQ(dump.rfind(e.GetMessage() + "\n  #0 0x", 0), 0u) << dump;
+    EXPECT_NE(dump.find("Basekit::Throwable::Throwable("), std::string::npos) << dump;
+    EXPECT_EQ(static_cast<std::size_t>(std::count(dump.begin(), dump.end(), '\n')),
+              e.GetBacktrace().size() + 1);
   }
 }
 

@@ -172,7 +172,7 @@ int RunList(const Invocation& inv) {
     return kExitNotFound;
   }
   if (module && !catalogue.HasModule(*module)) {
-    inv.err << "kortypes list: no module named '" << *module << "' registered types; modules:";
+    inv.err << "kortypes list: unknown module '" << *module << "'; modules with types:";
     for (const Module* m : catalogue.Modules()) inv.err << ' ' << m->name;
     inv.err << '\n';
     return kExitNotFound;

@@ -16,7 +16,7 @@ namespace {
 // record is not registered ends the chain with its record name.
 struct ParentLink {
   std::string name;
-  bool registered;
+  const Movel::Type* type;  // null when not registered
 };
 
 std::vector<ParentLink> ParentChain(const Movel::Type* type) {
@@ -27,7 +27,7 @@ std::vector<ParentLink> ParentChain(const Movel::Type* type) {
     const Movel::TypeInfo* info = structured->GetParentTypeInfo();
     if (!info) break;
     const Movel::Type* parent = structured->GetParent();
-    chain.push_back({info->name ? info->name : "?", parent != nullptr});
+    chain.push_back({info->name ? info->name : "?", parent});
     structured = dynamic_cast<const Movel::StructuredType*>(parent);
   }
   return chain;
@@ -224,11 +224,13 @@ void PrintMethod(std::ostream& out, const Movel::ManagedMethod& m) {
   out << pad << "privilege   " << OrDash(m.GetPrivilegeId()) << '\n';
   std::vector<Movel::PrivilegeOverride> overrides = Overrides(m);
   if (!overrides.empty()) {
-    std::vector<std::string> items;
+    out << pad << "overrides   privilege needed on objects of these types\n";
+    TextTable table({"TYPE", "PRIVILEGE"});
+    table.HideHeader();
     for (const Movel::PrivilegeOverride& o : overrides) {
-      items.push_back(std::string("on ") + o.typeName + ": " + OrDash(o.privilegeId));
+      table.AddRow({o.typeName, OrDash(o.privilegeId)});
     }
-    out << pad << "overrides   " << JoinOrDash(items) << '\n';
+    table.Print(out, pad + "  ");
   }
   out << pad << "version     " << VersionLabel(m.GetVersionName()) << '\n';
 }
@@ -251,17 +253,16 @@ void PrintDescribeText(std::ostream& out, const Movel::Type* t, const Module* mo
   if (dynamic_cast<const Movel::StructuredType*>(t)) {
     std::vector<std::string> names;
     for (const ParentLink& link : chain) {
-      names.push_back(link.registered ? link.name : link.name + " (not registered)");
+      names.push_back(link.type ? link.name : link.name + " (not registered)");
     }
     std::string text;
     for (const std::string& n : names) text += (text.empty() ? "" : " > ") + n;
     rows.push_back({"parents", text.empty() ? "-" : text});
   }
-  size_t width = 0;
-  for (const auto& row : rows) width = std::max(width, row[0].size());
-  for (const auto& row : rows) {
-    out << "  " << row[0] << std::string(width - row[0].size() + 2, ' ') << row[1] << '\n';
-  }
+  TextTable head({"", ""});
+  head.HideHeader();
+  for (auto& row : rows) head.AddRow(std::move(row));
+  head.Print(out, "  ");
 
   if (const auto* structured = dynamic_cast<const Movel::StructuredType*>(t)) {
     std::vector<const Movel::Property*> all = structured->GetAllProperties();
@@ -287,6 +288,17 @@ void PrintDescribeText(std::ostream& out, const Movel::Type* t, const Module* mo
     for (const Movel::ManagedMethod* m : entries) methods += m->IsPropertyRead() ? 0 : 1;
     out << "\nMethod-object entries: " << entries.size() << " (" << methods << " methods, "
         << entries.size() - static_cast<size_t>(methods) << " property reads)\n";
+    std::vector<std::string> inheritedFrom;
+    int inherited = 0;
+    for (const ParentLink& link : chain) {
+      const auto* parent = dynamic_cast<const Movel::ManagedObjectType*>(link.type);
+      if (!parent || parent->GetOwnMethodCount() == 0) continue;
+      inherited += parent->GetOwnMethodCount();
+      inheritedFrom.push_back(link.name + ": " + std::to_string(parent->GetOwnMethodCount()));
+    }
+    if (inherited > 0) {
+      out << "Inherited methods: " << inherited << " (" << JoinOrDash(inheritedFrom) << ")\n";
+    }
     out << "\nMethods:" << (methods ? "\n" : " none\n");
     for (const Movel::ManagedMethod* m : entries) {
       if (!m->IsPropertyRead()) PrintMethod(out, *m);

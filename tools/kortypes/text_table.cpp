@@ -38,15 +38,19 @@ void TextTable::Print(std::ostream& out, const std::string& indent) const {
   size_t columns = headers_.size();
   for (const Row& row : rows_) columns = std::max(columns, row.cells.size());
   std::vector<size_t> widths(columns, 0);
-  for (size_t i = 0; i < headers_.size(); ++i) widths[i] = headers_[i].size();
+  if (showHeader_) {
+    for (size_t i = 0; i < headers_.size(); ++i) widths[i] = headers_[i].size();
+  }
   for (const Row& row : rows_) {
     for (size_t i = 0; i < row.cells.size(); ++i) widths[i] = std::max(widths[i], row.cells[i].size());
   }
   std::vector<std::string> rule(columns);
   for (size_t i = 0; i < columns; ++i) rule[i] = std::string(widths[i], '-');
 
-  PrintCells(out, indent, headers_, widths);
-  PrintCells(out, indent, rule, widths);
+  if (showHeader_) {
+    PrintCells(out, indent, headers_, widths);
+    PrintCells(out, indent, rule, widths);
+  }
   for (const Row& row : rows_) PrintCells(out, indent, row.rule ? rule : row.cells, widths);
 }
 

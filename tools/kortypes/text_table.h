@@ -11,6 +11,8 @@ class TextTable {
  public:
   explicit TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
 
+  // Prints rows only, without the header line and its rule.
+  void HideHeader() { showHeader_ = false; }
   // Numbers read better right-aligned.
   void AlignRight(size_t column);
   // A row with fewer cells than headers is padded with empty cells.
@@ -33,6 +35,7 @@ class TextTable {
 
   std::vector<std::string> headers_;
   std::vector<bool> rightAligned_;
+  bool showHeader_ = true;
   std::vector<Row> rows_;
 };
 

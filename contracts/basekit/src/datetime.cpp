@@ -29,7 +29,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
   year -= month <= 2 ? 1 : 0;
   const std::int64_t era = FloorDiv(year, 400);
-  const std::int64_t yearOfEra = year - era * 400;                       // [0, 399]
+  const std::int64_t yearOfEra = year - era * 400;                        // [0, 399]
   const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;    // March = 0
   const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;  // from March 1
   const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
@@ -57,9 +57,7 @@ Civil CivilFromDays(std::int64_t days) {
   return c;
 }
 
-bool IsLeapYear(std::int64_t year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 int DaysInMonth(std::int64_t year, int month) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -116,8 +114,8 @@ DateTime DateTime::FromCivil(int year, int month, int day, int hour, int minute,
   monthIndex -= FloorDiv(monthIndex, 12) * 12;
 
   const std::int64_t days = DaysFromCivil(y, monthIndex + 1, day);
-  const std::int64_t seconds = static_cast<std::int64_t>(hour) * 3600 +
-                               static_cast<std::int64_t>(minute) * 60 + second;
+  const std::int64_t seconds =
+      static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 + second;
   const std::int64_t local = days * kMicrosPerDay + seconds * kMicrosPerSecond + micros;
   return DateTime(local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute,
                   offsetMinutes);
@@ -215,8 +213,8 @@ bool DateTime::Parse(const std::string& text, DateTime& out) {
 
   const std::int64_t local = DaysFromCivil(year, month, day) * kMicrosPerDay +
                              (hour * 3600 + minute * 60 + second) * kMicrosPerSecond + micros;
-  out = DateTime(local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute,
-                 offsetMinutes);
+  out =
+      DateTime(local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute, offsetMinutes);
   return true;
 }
 

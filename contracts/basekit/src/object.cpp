@@ -5,8 +5,8 @@
 #include <cxxabi.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <typeinfo>
 
 #include "basekit/throwable.h"

@@ -30,7 +30,7 @@ bool ScheduledItem::WaitFor(std::chrono::milliseconds timeout) const {
 void ScheduledItem::MarkDone() {
   std::lock_guard<std::mutex> lock(mutex_);
   done_ = true;
-
+  done_cv_.notify_all();
 }
 
 }  // namespace System

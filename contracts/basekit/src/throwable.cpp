@@ -21,8 +21,8 @@ namespace {
 constexpr int kMaxFrames = 32;
 
 struct FrameSymbol {
-  std::string function;  // demangled when possible; empty when unknown
-  std::string module;    // file name of the containing binary, without directories
+  std::string function;       // demangled when possible; empty when unknown
+  std::string module;         // file name of the containing binary, without directories
   std::uintptr_t offset = 0;  // from the function when known, else from the module base
 };
 
@@ -73,7 +73,18 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 Throwable::Throwable(std::string message) : message_(std::move(message)) {
   void* frames[kMaxFrames];
   const int count = backtrace(frames, kMaxFrames);
-  if (count > 0) backtrace_.assign(frames, frames + count);
+  // Frames before this constructor's own belong to the capture itself (a
+  // sanitizer's wrapper of backtrace(), for instance); the constructor's frame
+  // is the one just inside the return address into our caller.
+  int first = 0;
+  void* const intoCaller = __builtin_return_address(0);
+  for (int i = 1; i < count; ++i) {
+    if (frames[i] == intoCaller) {
+      first = i - 1;
+      break;
+    }
+  }
+  if (count > first) backtrace_.assign(frames + first, frames + count);
 }
 
 Throwable::Throwable(const Throwable& other)
@@ -177,8 +188,8 @@ void ThrowTypeMismatchException(const std::type_info& expected, const std::type_
 }
 
 void PanicVerify(const char* expression, const char* file, int line) {
-  std::fprintf(stderr, "fatal: verify failed: %s at %s:%d\n", expression != nullptr ? expression : "?",
-               file != nullptr ? file : "?", line);
+  std::fprintf(stderr, "fatal: verify failed: %s at %s:%d\n",
+               expression != nullptr ? expression : "?", file != nullptr ? file : "?", line);
   std::fflush(stderr);
   std::abort();
 }

@@ -19,7 +19,7 @@ def main():
         out = os.path.join(tmp, "out")
         os.mkdir(out)
         try:
-            support.generate(support.SAMPLE_DIR, out)
+            support.generate(support.SAMPLE_DIR, out, *support.GOLDEN_ARGS, process=True)
         except AssertionError as e:
             print(e, file=sys.stderr)
             return 1

@@ -11,7 +11,7 @@ class GoldenTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(support.GOLDEN_DIR),
                         "no golden files; create them with: python3 tests/regen_golden.py")
         with tempfile.TemporaryDirectory() as out:
-            support.generate(support.SAMPLE_DIR, out)
+            support.generate(support.SAMPLE_DIR, out, *support.GOLDEN_ARGS, process=True)
             problem = support.compare_trees(support.GOLDEN_DIR, out)
         if problem:
             self.fail(problem)

@@ -36,8 +36,6 @@
 
 namespace Movel {
 
-class DataObject;
-
 namespace slot {
 
 template <class M>

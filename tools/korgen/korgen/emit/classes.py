@@ -7,6 +7,7 @@ from .. import names
 from ..builtins import BUILTINS
 from ..context import c_string
 from ..kinds import PointerField, field_for
+from . import managed
 
 SHARED_NO_PROPERTY_FUNCS = ["kortypes_detail::NoPropGet", "kortypes_detail::NoPropPeek",
                             "kortypes_detail::NoPropSet", "kortypes_detail::NoPropSwap",
@@ -27,6 +28,12 @@ def base_class(ctx, t):
     if t.parent is None:
         return "Movel::DynamicData"
     return ctx.cpp(t.parent)
+
+
+def scope_qualifier(t):
+    """"Outer::Inner::" for a nested type, relative to its module namespace."""
+    parts = t.name[len(t.module) + 1:].split(".")[:-1]
+    return "".join(p + "::" for p in parts)
 
 
 def fields(ctx, t):
@@ -87,7 +94,7 @@ def data_class_header(ctx, t):
     fs = fields(ctx, t)
     base = base_class(ctx, t)
     lines = []
-    qual = names.cpp_class(ctx.outer(t)).split("::")[-1] + "::" if ctx.outer(t) else ""
+    qual = scope_qualifier(t)
     lines.append(f"class KOR_API {qual}{cls} : public {base} {{")
     lines.append(" public:")
     nd = nested_decls(ctx, t)
@@ -163,25 +170,8 @@ def data_class_header(ctx, t):
 
 
 def managed_class_header(ctx, t):
-    cls = short(t)
-    base = base_class(ctx, t)
-    qual = names.cpp_class(ctx.outer(t)).split("::")[-1] + "::" if ctx.outer(t) else ""
-    lines = [f"class KOR_API {qual}{cls} : public virtual {base} {{", " public:"]
-    nd = nested_decls(ctx, t)
-    if nd:
-        lines += nd
-        lines.append("")
-    for m in t.methods:
-        lines.append(f"  static const char* const METHOD_{m.name.upper()};")
-    if t.methods:
-        lines.append("")
-    lines.append("  Movel::ManagedObjectType* _GetType() const override;")
-    lines.append("\n protected:")
-    lines.append(f"  {cls}() = default;")
-    lines.append(f"  {cls}(const {cls}&) = default;")
-    lines.append(f"  {cls}& operator=(const {cls}&) = default;")
-    lines.append("};")
-    return lines
+    return (managed.interface_header(ctx, t, nested_decls(ctx, t), scope_qualifier(t)) + [""]
+            + managed.stub_header(ctx, t))
 
 
 def enum_header(ctx, t):
@@ -337,15 +327,28 @@ def data_funcs(ctx, t):
 
 
 def managed_source(ctx, t):
-    cls = cls_name(t)
-    out = [f"Movel::ManagedObjectType* {cls}::_GetType() const {{ return Movel::GetMoType<{cls}>(); }}"]
-    for m in t.methods:
-        out.append(f"const char* const {cls}::METHOD_{m.name.upper()} = {c_string(t.name + '.' + m.name)};")
+    out = managed.interface_source(ctx, t)
+    out += managed.stub_source(ctx, t)
+    out.append("namespace kortypes_detail {")
+    if t.methods or t.properties:
+        out += managed.dispatch_source(ctx, t)
+    out += managed.create_stub_source(ctx, t)
+    out.append("}  // namespace kortypes_detail")
     return out
 
 
 def managed_funcs(ctx, t):
-    return ["kortypes_detail::NoDispatch", "nullptr"]
+    # A type without entries shares the dispatch that only clears the result.
+    dispatch = managed.dispatch_name(ctx, t) if (t.methods or t.properties) else "NoDispatch"
+    return [dispatch, managed.create_stub_name(ctx, t)]
+
+
+def managed_forward_decls(ctx, t):
+    out = []
+    if t.methods or t.properties:
+        out += [f"void {managed.dispatch_name(ctx, t)}(Movel::ManagedObject*, int, Basekit::RefVector<Movel::Any>&,",
+                "    Basekit::Ref<Movel::Any>&);"]
+    return out + [f"Movel::Stub* {managed.create_stub_name(ctx, t)}(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);"]
 
 
 def enum_source(ctx, t):

@@ -87,8 +87,17 @@ def funcs_of(ctx, t):
 
 def chunk_source(ctx, module, index, types):
     """Records and class code of a run of a module's types."""
-    out = [BANNER, f'#include "kortypes/{module}.h"', '#include "common.h"', "",
-           "// clang-format off"]
+    out = [BANNER, f'#include "kortypes/{module}.h"', '#include "common.h"']
+    # Class code needs the complete classes of the types it holds and copies.
+    extra = []
+    for t in types:
+        for r in ctx.referenced(t):
+            if r in ctx.types and ctx.types[r].module != module and ctx.types[r].kind != "managed":
+                h = f'#include "{ctx.header(r)}"'
+                if h not in extra:
+                    extra.append(h)
+    out += sorted(extra)
+    out += ["", "// clang-format off"]
     for t in types:
         out.append(f"\n// {t.kind} {t.name}")
         out.append(records.type_info(ctx, t))
@@ -96,6 +105,8 @@ def chunk_source(ctx, module, index, types):
             count = max(records.method_object_count(t), 1)
             out.append(f"Movel::ManagedMethod* {names.symbol(t.name, 'MethodObjects')}[{count}] = {{}};")
         out.append("namespace kortypes_detail {")
+        if t.kind == "managed":
+            out += classes.managed_forward_decls(ctx, t)
         out += records.registration_record(ctx, t, funcs_of(ctx, t))
         out.append("}  // namespace kortypes_detail")
         if t.is_data:

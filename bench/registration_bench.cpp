@@ -1,0 +1,114 @@
+// Start-up registration benchmarks.
+//
+// BM_DlopenToRegistered: a fresh child process per iteration dlopens the
+// library and reports, through a pipe, the time from the dlopen call until it
+// returned with every type registered (the loaders run inside dlopen).
+//
+// BM_RegisterDataTypes: the runtime's cost of creating and entering N data
+// types with a few properties each, to show how start-up grows with the size
+// of the catalogue.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "movel/movel.h"
+
+namespace {
+
+double TimeDlopenInChild(int* typeCount) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    size_t before = Movel::GetAllTypes().size();
+    auto start = std::chrono::steady_clock::now();
+    void* handle = dlopen(KORTYPES_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+    auto end = std::chrono::steady_clock::now();
+    double result[2] = {handle ? std::chrono::duration<double>(end - start).count() : -1.0,
+                        static_cast<double>(Movel::GetAllTypes().size() - before)};
+    ssize_t written = write(fds[1], result, sizeof(result));
+    _exit(written == sizeof(result) ? 0 : 1);
+  }
+  close(fds[1]);
+  double result[2] = {-1, 0};
+  ssize_t got = read(fds[0], result, sizeof(result));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (got != sizeof(result)) return -1;
+  *typeCount = static_cast<int>(result[1]);
+  return result[0];
+}
+
+void BM_DlopenToRegistered(benchmark::State& state) {
+  int types = 0;
+  for (auto _ : state) {
+    double seconds = TimeDlopenInChild(&types);
+    if (seconds < 0) {
+      state.SkipWithError("dlopen failed in the child");
+      return;
+    }
+    state.SetIterationTime(seconds);
+  }
+  state.counters["types"] = types;
+  state.counters["ns_per_type"] = benchmark::Counter(
+      types, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_DlopenToRegistered)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// Synthetic records: N data types of four string properties each, all with
+// unique names so they can be registered side by side.
+struct Synthetic {
+  std::vector<std::string> names;
+  std::vector<Movel::TypeInfo> infos;
+  std::vector<Movel::DataTypeInfo> records;
+};
+
+const Movel::PropertyInfo kProps[] = {
+    {"a", nullptr, nullptr, &gStringTypeInfo, 0, "kor.version.version1"},
+    {"b", nullptr, nullptr, &gStringTypeInfo, 2, "kor.version.version1"},
+    {"c", nullptr, nullptr, &gIntTypeInfo, 0, "kor.version.version1"},
+    {"d", nullptr, nullptr, &gBoolTypeInfo, 2, "kor.version.version1"},
+    {nullptr, nullptr, nullptr, nullptr, Movel::kFlagsEndOfList, nullptr}};
+
+void BM_RegisterDataTypes(benchmark::State& state) {
+  static int generation = 0;
+  const int n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto s = std::make_unique<Synthetic>();
+    int g = generation++;
+    s->names.reserve(2 * n);
+    for (int i = 0; i < n; ++i) {
+      s->names.push_back("bench.g" + std::to_string(g) + ".T" + std::to_string(i));
+      s->names.push_back("BenchG" + std::to_string(g) + "T" + std::to_string(i));
+    }
+    s->infos.resize(n);
+    s->records.resize(n);
+    for (int i = 0; i < n; ++i) {
+      s->infos[i] = {Movel::kTypeKindData, s->names[2 * i].c_str(), s->names[2 * i + 1].c_str(),
+                     "kor.version.version1"};
+      s->records[i] = {&s->infos[i], &gTydefDynamicDataTypeInfo, kProps, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, 0};
+    }
+    state.ResumeTiming();
+    for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(Movel::CreateDataObjectType(&s->records[i]));
+    state.PauseTiming();
+    s.release();  // registered types keep pointing into the records
+    state.ResumeTiming();
+  }
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_RegisterDataTypes)->RangeMultiplier(4)->Range(64, 4096)->Complexity()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,278 @@
+#!/usr/bin/env python3
+"""Runs the built kortypes tool and checks what it prints.
+
+Usage: test_cli.py PATH-TO-KORTYPES [unittest arguments]
+
+Counts are checked against what other commands (and so other code paths of
+the tool) report, not against numbers copied from the schema.
+"""
+import json
+import subprocess
+import sys
+import unittest
+
+TOOL = None
+
+
+def run(*args):
+    proc = subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def run_json(*args):
+    code, out, err = run(*args, "--json")
+    if code != 0:
+        raise AssertionError(f"kortypes {' '.join(args)} --json exited {code}: {err}")
+    return json.loads(out)
+
+
+class ServiceInstance(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.d = run_json("describe", "kor.ServiceInstance")
+
+    def test_methods_then_property_reads_in_one_index_space(self):
+        self.assertEqual([m["index"] for m in self.d["methods"]], list(range(6)))
+        self.assertEqual([r["index"] for r in self.d["propertyReads"]], [6, 7, 8])
+        wsdl = [m["wsdlName"] for m in self.d["methods"]]
+        self.assertEqual(wsdl[0], "CurrentTime")
+        self.assertEqual(wsdl[1], "RetrieveServiceContent")
+        # One read per own property, in property order.
+        own = [p["name"] for p in self.d["properties"] if not p["inherited"]]
+        self.assertEqual([r["name"] for r in self.d["propertyReads"]], own)
+
+    def test_header_facts(self):
+        self.assertEqual(self.d["kind"], "managed")
+        self.assertEqual(self.d["cppClass"], "Kor::ServiceInstance")
+        self.assertEqual(self.d["recordSymbol"], "gKorServiceInstanceTypeInfo")
+        self.assertTrue(self.d["recordSymbolExported"])
+        self.assertEqual(self.d["versionId"], "2.0")
+
+    def test_method_details(self):
+        by_name = {m["name"]: m for m in self.d["methods"]}
+        vm = by_name["validateMigration"]
+        self.assertEqual(vm["faults"], ["kor.fault.InvalidState"])
+        self.assertEqual(vm["result"]["type"], "kor.event.Event[]")
+        self.assertIn("optional", vm["result"]["flags"])
+        self.assertEqual(vm["parameters"][0]["type"], "kor.VirtualMachine[]")
+        self.assertIn("internal", by_name["retrieveInternalContent"]["flags"])
+
+    def test_text_form(self):
+        code, out, err = run("describe", "kor.ServiceInstance")
+        self.assertEqual(code, 0, err)
+        self.assertIn("[0] currentTime  (wire operation CurrentTime)", out)
+        self.assertIn("(wire operation RetrieveServiceContent)", out)
+        self.assertIn("kor.version.version1 (2.0)", out)
+        self.assertIn("Kor::ServiceInstance", out)
+
+
+class Lookup(unittest.TestCase):
+    def test_wsdl_name_finds_the_type(self):
+        self.assertEqual(run_json("describe", "ServiceContent")["name"], "kor.ServiceInstanceContent")
+        code, out, _ = run("describe", "ServiceContent")
+        self.assertEqual(code, 0)
+        self.assertTrue(out.startswith("kor.ServiceInstanceContent"))
+
+    def test_unknown_name(self):
+        for extra in ([], ["--json"]):
+            code, out, err = run("describe", "NoSuchType", *extra)
+            self.assertEqual(code, 1)
+            self.assertEqual(out, "")
+            self.assertEqual(err.strip(), "kortypes: no type named 'NoSuchType'")
+
+    def test_inherited_properties_name_their_owner(self):
+        d = run_json("describe", "kor.fault.InvalidState")
+        self.assertEqual(d["parents"][0], "kor.fault.KorFault")
+        inherited = [p for p in d["properties"] if p["inherited"]]
+        self.assertTrue(inherited)
+        for p in inherited:
+            self.assertIn(p["owner"], d["parents"])
+
+
+class EveryType(unittest.TestCase):
+    """describe agrees with list and stats for every library type."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.listed = run_json("list")["types"]
+        cls.described = {t["name"]: run_json("describe", t["name"]) for t in cls.listed}
+
+    def test_describe_matches_list(self):
+        for t in self.listed:
+            d = self.described[t["name"]]
+            for key in ("kind", "wsdlName", "version", "module"):
+                self.assertEqual(d[key], t[key], (t["name"], key))
+            self.assertTrue(d["recordSymbolExported"], d["recordSymbol"])
+            self.assertTrue(t["name"].startswith(t["module"] + "."), t)
+
+    def test_enum_values_are_numbered_in_order(self):
+        enums = [d for d in self.described.values() if d["kind"] == "enum"]
+        self.assertTrue(enums)
+        for d in enums:
+            self.assertEqual([v["value"] for v in d["values"]], list(range(len(d["values"]))))
+
+    def test_stats_totals_match_describe(self):
+        total = run_json("stats")["total"]
+        managed = [d for d in self.described.values() if d["kind"] == "managed"]
+        data = [d for d in self.described.values() if d["kind"] in ("data", "fault")]
+        own = lambda d: [p for p in d["properties"] if not p["inherited"]]
+        self.assertEqual(total["methods"], sum(len(d["methods"]) for d in managed))
+        self.assertEqual(total["methodObjectEntries"],
+                         sum(len(d["methods"]) + len(d["propertyReads"]) for d in managed))
+        self.assertEqual(total["parameters"],
+                         sum(len(m["parameters"]) for d in managed for m in d["methods"]))
+        self.assertEqual(total["managedObjectProperties"], sum(len(own(d)) for d in managed))
+        self.assertEqual(total["dataObjectProperties"], sum(len(own(d)) for d in data))
+        all_own = [p for d in self.described.values() if "properties" in d for p in own(d)]
+        self.assertEqual(total["arrayProperties"], sum("array" in p["flags"] for p in all_own))
+        self.assertEqual(total["optionalProperties"], sum("optional" in p["flags"] for p in all_own))
+
+
+class Inheritance(unittest.TestCase):
+    def test_inherited_methods_are_the_parents_own_methods(self):
+        folder = run_json("describe", "kor.Folder")
+        expected = sum(len(run_json("describe", p).get("methods", [])) for p in folder["parents"])
+        self.assertGreater(expected, 0)
+        code, out, _ = run("describe", "kor.Folder")
+        self.assertEqual(code, 0)
+        self.assertIn(f"Inherited methods: {expected} (", out)
+
+    def test_task_methods_and_privilege_overrides(self):
+        entity = run_json("describe", "kor.ManagedEntity")
+        rename = next(m for m in entity["methods"] if m["name"] == "rename")
+        self.assertIn("task", rename["flags"])
+        self.assertEqual(rename["wsdlName"], "Rename_Task")
+        overrides = {o["type"]: o["privilege"] for o in rename["privilegeOverrides"]}
+        self.assertEqual(overrides.get("kor.Folder"), "Folder.Rename")
+        # Every overridden type is a registered managed type deriving from the owner.
+        for type_name in overrides:
+            d = run_json("describe", type_name)
+            self.assertEqual(d["kind"], "managed")
+            self.assertIn("kor.ManagedEntity", d["parents"])
+
+
+class ListFilters(unittest.TestCase):
+    def test_kinds_partition_the_list(self):
+        everything = [t["name"] for t in run_json("list")["types"]]
+        parts = []
+        for kind in ("managed", "data", "fault", "enum"):
+            types = run_json("list", "--kind", kind)["types"]
+            self.assertTrue(all(t["kind"] == kind for t in types))
+            parts += [t["name"] for t in types]
+        self.assertEqual(sorted(parts), sorted(everything))
+        self.assertEqual(len(set(everything)), len(everything))
+
+    def test_module_filter(self):
+        types = run_json("list", "--module", "kor.host")["types"]
+        self.assertTrue(types)
+        for t in types:
+            self.assertEqual(t["module"], "kor.host")
+            self.assertTrue(t["name"].startswith("kor.host."))
+
+    def test_all_adds_the_runtime_types_first(self):
+        library = run_json("list")["types"]
+        everything = run_json("list", "--all")["types"]
+        self.assertEqual(everything[len(everything) - len(library):], library)
+        runtime = everything[:len(everything) - len(library)]
+        self.assertIn("string", [t["name"] for t in runtime])
+        self.assertTrue(all(t["module"] is None for t in runtime))
+
+    def test_unknown_module_or_kind(self):
+        for args in (["--module", "kor.nothing"], ["--kind", "widget"]):
+            code, out, err = run("list", *args)
+            self.assertEqual(code, 1, args)
+            self.assertEqual(out, "")
+            self.assertIn(args[1], err)
+
+    def test_text_columns_are_aligned(self):
+        code, out, _ = run("list")
+        self.assertEqual(code, 0)
+        lines = out.splitlines()
+        header, rows = lines[0], lines[2:-1]
+        starts = [header.index(h) for h in ("NAME", "WSDL NAME", "VERSION")]
+        for row in rows:
+            for s in starts:
+                self.assertEqual(row[s - 1], " ", row)
+                self.assertNotEqual(row[s], " ", row)
+        self.assertEqual(lines[-1], f"{len(rows)} types")
+
+
+class Stats(unittest.TestCase):
+    def test_totals_are_the_sum_of_the_modules(self):
+        s = run_json("stats")
+        for key, value in s["total"].items():
+            self.assertEqual(value, sum(m[key] for m in s["modules"]), key)
+        self.assertEqual(len(s["modules"]) + s["emptyLoaders"], s["loaders"])
+        types = run_json("list")["types"]
+        for kind in ("managed", "data", "fault", "enum"):
+            self.assertEqual(s["total"][kind], sum(t["kind"] == kind for t in types), kind)
+
+    def test_text_form(self):
+        s = run_json("stats")
+        code, out, _ = run("stats")
+        self.assertEqual(code, 0)
+        total_line = [l for l in out.splitlines() if l.startswith("total ")][0]
+        self.assertEqual(int(total_line.split()[1]), s["total"]["managed"])
+        self.assertIn(f"loaders: {s['loaders']} ({s['emptyLoaders']} register nothing)", out)
+
+
+class Versions(unittest.TestCase):
+    def test_descent(self):
+        self.assertEqual(run("versions", "--is", "kor.version.version7", "kor.version.version5")[0], 0)
+        self.assertEqual(run("versions", "--is", "kor.version.version5", "kor.version.version7")[0], 1)
+        self.assertEqual(run("versions", "--is", "kor.version.version5", "kor.version.version5")[0], 0)
+        code, _, err = run("versions", "--is", "kor.version.nope", "kor.version.version5")
+        self.assertEqual(code, 2)
+        self.assertIn("kor.version.nope", err)
+
+    def test_table(self):
+        v = run_json("versions")
+        self.assertEqual(v["namespace"], "kor")
+        rows = {r["name"]: r for r in v["versions"]}
+        self.assertEqual(rows["kor.version.version7"]["versionId"], "5.0")
+        self.assertEqual([r["ordinal"] for r in v["versions"]], list(range(len(v["versions"]))))
+        seen = set()
+        for r in v["versions"]:
+            self.assertEqual(r["flagBytes"], [r["flags"] & 0xFF, (r["flags"] >> 8) & 0xFF])
+            for parent in r["parents"]:
+                # Parents are earlier rows or versions of an imported namespace.
+                self.assertTrue(parent in seen or
+                                any(parent.startswith(ns + ".") for ns in v["imports"]), parent)
+            seen.add(r["name"])
+        # --is agrees with the parent lists for each direct pair.
+        child = v["versions"][-1]
+        for parent in child["parents"]:
+            self.assertTrue(run_json("versions", "--is", child["name"], parent)["sameOrDescendant"])
+
+
+class CommandLine(unittest.TestCase):
+    def test_usage_help_version_demo(self):
+        code, out, err = run()
+        self.assertEqual((code, out), (2, ""))
+        self.assertIn("usage:", err)
+        code, out, _ = run("--help")
+        self.assertEqual(code, 0)
+        for command in ("list", "describe", "versions", "stats", "demo"):
+            self.assertIn(f"\n  {command} ", out)
+        code, out, _ = run("--version")
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"^kortypes \d+\.\d+\.\d+\n$")
+        code, out, err = run("demo")
+        self.assertEqual(code, 2)
+        self.assertIn("demo: not available yet", out + err)
+
+    def test_json_may_come_before_the_command(self):
+        self.assertEqual(run("--json", "stats")[1], run("stats", "--json")[1])
+
+    def test_bad_arguments(self):
+        for args in (["frobnicate"], ["list", "--bogus"], ["describe"], ["list", "--kind"]):
+            code, out, err = run(*args)
+            self.assertEqual(code, 2, args)
+            self.assertTrue(err, args)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    TOOL = sys.argv.pop(1)
+    unittest.main(verbosity=1)
