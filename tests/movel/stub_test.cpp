@@ -72,12 +72,12 @@ class CounterStub : public virtual Counter, public StubImpl {
     RefVector<Any> args(1);
     args[0] = new Primitive<int>(delta);
     Ref<Any> result;
-    _Invoke(gCounterMethods[0], args, result);
+    static_cast<Stub*>(this)->_Invoke_Task(gCounterMethods[0], args, result);
     return NarrowAny<Primitive<int>>(result)->GetValue();
   }
   void Reset() override {
     RefVector<Any> args;
-    _Invoke_Task(gCounterMethods[1], args);
+    StubImpl::_Invoke_Task(gCounterMethods[1], args);
   }
   int GetValue() override {
     RefVector<Any> args;
@@ -88,7 +88,7 @@ class CounterStub : public virtual Counter, public StubImpl {
   void StartAdd(int delta, const Completion& callback, Ref<ScheduledItem>& item) {
     RefVector<Any> args(1);
     args[0] = new Primitive<int>(delta);
-    _StartInvoke(gCounterMethods[0], args, callback, item);
+    static_cast<Stub*>(this)->_StartInvoke_Task(gCounterMethods[0], args, callback, item);
   }
 };
 

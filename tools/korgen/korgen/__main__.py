@@ -86,6 +86,8 @@ def main(argv=None):
     ap.add_argument("--list-outputs", action="store_true", help="print the files that would be written")
     ap.add_argument("--chunk-types", type=int, default=40, help="types per generated source file")
     args = ap.parse_args(argv)
+    if args.chunk_types < 1:
+        ap.error("--chunk-types must be at least 1")
     try:
         ctx, errors = load_and_check(args.schema, args.chunk_types)
     except schema_parser.SchemaError as e:

@@ -26,7 +26,7 @@ class Field:
         self.member = self.ident
         self.flags = prop.flags(read_only_default)
         self.value_type = ctx.cpp(prop.type.name)
-        self.path = f'prefix + ".{prop.name}"'
+        self.path = f'_prefix + ".{prop.name}"'
 
     # Hooks with neutral defaults.
     def release(self, o):
@@ -63,16 +63,16 @@ class ValueField(Field):
         return [f"{self.member} = {src}.{self.member};"]
 
     def get(self, o):
-        return [f"*static_cast<{self.value_type}*>(out) = {o}->{self.member};"]
+        return [f"*static_cast<{self.value_type}*>(_out) = {o}->{self.member};"]
 
     def peek(self, o):
         return [f"return &{o}->{self.member};"]
 
     def set(self, o):
-        return [f"{o}->{self.member} = *static_cast<const {self.value_type}*>(in);"]
+        return [f"{o}->{self.member} = *static_cast<const {self.value_type}*>(_in);"]
 
     def swap(self, o):
-        return [f"std::swap({o}->{self.member}, *static_cast<{self.value_type}*>(io));"]
+        return [f"std::swap({o}->{self.member}, *static_cast<{self.value_type}*>(_io));"]
 
     def is_set(self, o):
         return ["return true;"]
@@ -88,7 +88,7 @@ class ValueField(Field):
 
     def diff(self, o):
         return [f"if (!({self.equal_expr(self.member, o + '->' + self.member)})) "
-                f"set.Append(Movel::PropertyPath({self.path}));"]
+                f"_set.Append(Movel::PropertyPath({self.path}));"]
 
 
 class StringField(ValueField):
@@ -98,10 +98,10 @@ class StringField(ValueField):
         return f"std::string {self.member};"
 
     def swap(self, o):
-        return [f"{o}->{self.member}.swap(*static_cast<std::string*>(io));"]
+        return [f"{o}->{self.member}.swap(*static_cast<std::string*>(_io));"]
 
     def size(self, o):
-        return [f"size += Movel::GetExtraSize(round, {self.member});"]
+        return [f"_size += Movel::GetExtraSize(_round, {self.member});"]
 
 
 class OptionalValueField(ValueField):
@@ -120,16 +120,16 @@ class OptionalValueField(ValueField):
         return [f"if ({src}.{self.member}.IsSet()) {self.member} = {src}.{self.member}.GetValue();"]
 
     def get(self, o):
-        return [f"*static_cast<{self.value_type}*>(out) = {o}->{self.member}.GetValue();"]
+        return [f"*static_cast<{self.value_type}*>(_out) = {o}->{self.member}.GetValue();"]
 
     def peek(self, o):
         return [f"return {o}->{self.member}.IsSet() ? &{o}->{self.member}.GetValue() : nullptr;"]
 
     def set(self, o):
-        return [f"{o}->{self.member} = *static_cast<const {self.value_type}*>(in);"]
+        return [f"{o}->{self.member} = *static_cast<const {self.value_type}*>(_in);"]
 
     def swap(self, o):
-        return [f"{o}->{self.member}.Swap(*static_cast<Basekit::Optional<{self.value_type}>*>(io));"]
+        return [f"{o}->{self.member}.Swap(*static_cast<Basekit::Optional<{self.value_type}>*>(_io));"]
 
     def is_set(self, o):
         return [f"return {o}->{self.member}.IsSet();"]
@@ -143,10 +143,10 @@ class OptionalValueField(ValueField):
         return f"({a}.IsSet() == {b}.IsSet() && (!{a}.IsSet() || ({same})))"
 
     def equal(self, o):
-        return [f"if (!{self._equal(o)} && !(lenient && !{o}->{self.member}.IsSet())) return false;"]
+        return [f"if (!{self._equal(o)} && !(_lenient && !{o}->{self.member}.IsSet())) return false;"]
 
     def diff(self, o):
-        return [f"if (!{self._equal(o)}) set.Append(Movel::PropertyPath({self.path}));"]
+        return [f"if (!{self._equal(o)}) _set.Append(Movel::PropertyPath({self.path}));"]
 
 
 class OptionalStringField(Field):
@@ -168,16 +168,16 @@ class OptionalStringField(Field):
         return [f"delete {self.member};", f"{self.member} = nullptr;"]
 
     def get(self, o):
-        return [f"*static_cast<std::string*>(out) = {o}->{self.member} ? *{o}->{self.member} : std::string();"]
+        return [f"*static_cast<std::string*>(_out) = {o}->{self.member} ? *{o}->{self.member} : std::string();"]
 
     def peek(self, o):
         return [f"return {o}->{self.member};"]
 
     def set(self, o):
-        return [f"Movel::SetOptionalString({o}->{self.member}, *static_cast<const std::string*>(in));"]
+        return [f"Movel::SetOptionalString({o}->{self.member}, *static_cast<const std::string*>(_in));"]
 
     def swap(self, o):
-        return [f"std::swap({o}->{self.member}, *static_cast<std::string**>(io));"]
+        return [f"std::swap({o}->{self.member}, *static_cast<std::string**>(_io));"]
 
     def is_set(self, o):
         return [f"return {o}->{self.member} != nullptr;"]
@@ -190,13 +190,13 @@ class OptionalStringField(Field):
         return f"Movel::OptionalStringsEqual({a}, {b})"
 
     def equal(self, o):
-        return [f"if (!{self._equal(o)} && !(lenient && !{o}->{self.member})) return false;"]
+        return [f"if (!{self._equal(o)} && !(_lenient && !{o}->{self.member})) return false;"]
 
     def diff(self, o):
-        return [f"if (!{self._equal(o)}) set.Append(Movel::PropertyPath({self.path}));"]
+        return [f"if (!{self._equal(o)}) _set.Append(Movel::PropertyPath({self.path}));"]
 
     def size(self, o):
-        return [f"if ({self.member}) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *{self.member});"]
+        return [f"if ({self.member}) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *{self.member});"]
 
 
 class PointerField(Field):
@@ -213,18 +213,18 @@ class PointerField(Field):
 
     def swap(self, o):
         # The incoming value is checked before anything changes.
-        return [f"auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);",
+        return [f"auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);",
                 f"{self.held}* incoming = {self.narrow('slot->Get()')};",
                 f"{o}->Swap{self.cap}Raw(incoming, slot);"]
 
     def equal(self, o):
-        return [f"if (!Movel::AreEqualAnysInt({self.load()}, {self.load(o + '->')}, {self.runtime_flags:#x}, lenient)) return false;"]
+        return [f"if (!Movel::AreEqualAnysInt({self.load()}, {self.load(o + '->')}, {self.runtime_flags:#x}, _lenient)) return false;"]
 
     def diff(self, o):
-        return [f"Movel::DiffAnyPropertiesInt({self.load()}, {self.load(o + '->')}, {self.path}, {self.runtime_flags:#x}, set);"]
+        return [f"Movel::DiffAnyPropertiesInt({self.load()}, {self.load(o + '->')}, {self.path}, {self.runtime_flags:#x}, _set);"]
 
     def size(self, o):
-        return [f"if (const auto* held = {self.load()}) size += held->_GetSize(round);"]
+        return [f"if (const auto* held = {self.load()}) _size += held->_GetSize(_round);"]
 
     def narrow(self, expr):
         if self.held == "Movel::Any":
@@ -246,7 +246,7 @@ class ObjectField(PointerField):
         return f"{prefix}{self.member}"
 
     def ctor_init(self):
-        return [f"{self.member} = {self.ident};", f"if ({self.member}) {self.member}->IncRef();"]
+        return [f"this->{self.member} = {self.ident};", f"if (this->{self.member}) this->{self.member}->IncRef();"]
 
     def copy(self, src):
         return [f"if ({src}.{self.member}) {{",
@@ -258,13 +258,13 @@ class ObjectField(PointerField):
         return [f"if ({self.member}) {self.member}->DecRef();", f"{self.member} = nullptr;"]
 
     def get(self, o):
-        return [f"*static_cast<Basekit::Ref<Movel::Any>*>(out) = {o}->{self.member};"]
+        return [f"*static_cast<Basekit::Ref<Movel::Any>*>(_out) = {o}->{self.member};"]
 
     def peek(self, o):
         return [f"return {o}->{self.member};"]
 
     def set(self, o):
-        return [f"{o}->Set{self.cap}({self.narrow('*static_cast<Movel::Any* const*>(in)')});"]
+        return [f"{o}->Set{self.cap}({self.narrow('*static_cast<Movel::Any* const*>(_in)')});"]
 
     def is_set(self, o):
         return [f"return {o}->{self.member} != nullptr;"]
@@ -330,13 +330,13 @@ class ArrayField(PointerField):
         return [f"if ({self.held}* old = {self.member}.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();"]
 
     def get(self, o):
-        return [f"*static_cast<Basekit::Ref<Movel::Any>*>(out) = {o}->Get{self.cap}();"]
+        return [f"*static_cast<Basekit::Ref<Movel::Any>*>(_out) = {o}->Get{self.cap}();"]
 
     def peek(self, o):
         return [f"return {o}->Peek{self.cap}();"]
 
     def set(self, o):
-        return [f"{o}->Set{self.cap}({self.narrow('*static_cast<Movel::Any* const*>(in)')});"]
+        return [f"{o}->Set{self.cap}({self.narrow('*static_cast<Movel::Any* const*>(_in)')});"]
 
     def is_set(self, o):
         return [f"return {o}->Peek{self.cap}() != nullptr;"]

@@ -114,7 +114,16 @@ class Validator:
 
     def collect_types(self):
         wsdl_names = {b.wsdl: None for b in BUILTINS.values() if b.kind not in ("primitive", "any")}
+        symbols = {}
+        namespaces = {names.module_namespace(m) for m in self.cat.modules}
         for t in self.cat.all_types():
+            sym = names.symbol(t.name)
+            if sym in symbols and symbols[sym].name != t.name:
+                self.error(t.where, f"type {t.name} maps to the same C++ names as {symbols[sym].name} "
+                           f"(at {symbols[sym].where})")
+            symbols.setdefault(sym, t)
+            if names.cpp_class(t.name) in namespaces:
+                self.error(t.where, f"type {t.name} has the C++ name of a module namespace")
             if t.name in BUILTINS:
                 self.error(t.where, f"type {t.name} is a runtime type")
             elif t.name in self.cat.types:
@@ -151,8 +160,11 @@ class Validator:
             if p.name in inherited and p.name != DYNAMIC_PROPERTY:
                 self.error(p.where, f"property {p.name} of {t.name} redeclares the one of {inherited[p.name]}")
             self.check_property(t, p, i, read_only_default)
-        methods, wsdls = {}, {}
+        methods, wsdls, constants = {}, {}, {}
         for m in t.methods:
+            if m.name.upper() in constants and constants[m.name.upper()] != m.name:
+                self.error(m.where, f"methods {constants[m.name.upper()]} and {m.name} of {t.name} map to the same constant")
+            constants.setdefault(m.name.upper(), m.name)
             if m.name in methods:
                 self.error(m.where, f"method {m.name} of {t.name} declared twice")
             methods[m.name] = m
@@ -206,6 +218,8 @@ class Validator:
 
     def check_property(self, t, p, index, read_only_default):
         what = f"property {p.name} of {t.name}"
+        if not p.name[:1].isalpha():
+            self.error(p.where, f"{what}: property names start with a letter")
         kind = self.check_ref(p.where, p.type, what)
         if self.check_version(p.where, p.version, what) and p.name != DYNAMIC_PROPERTY:
             if t.version in self.versions and not self.descends(p.version, t.version):

@@ -50,18 +50,15 @@ MARKER = "# error"
 
 class SchemaErrorTest(unittest.TestCase):
 
-    def reject(self, added="", message="", files=None, marked=None, process=False):
+    def reject(self, added="", message="", files=None, process=False):
         """Writes the base schema with `added` appended to t.schema and any
         replaced or extra `files`, runs korgen, and checks that it fails at the
-        marked line of `marked` (the one file holding the marker) with
-        `message`, leaving the output folder empty."""
+        marked line with `message`, leaving the output folder empty."""
         tree = {"t.catalogue": CATALOGUE, "t.schema": MODULE + added, "t.other.schema": OTHER}
         tree.update(files or {})
-        tree = {k: v for k, v in tree.items() if v is not None}
-        if marked is None:
-            marked = [k for k, v in tree.items() if MARKER in v]
-            self.assertEqual(len(marked), 1, "exactly one file carries the marker")
-            marked = marked[0]
+        marked = [k for k, v in tree.items() if MARKER in v]
+        self.assertEqual(len(marked), 1, "exactly one file carries the marker")
+        marked = marked[0]
         lines = [i for i, l in enumerate(tree[marked].splitlines(), 1) if MARKER in l]
         self.assertEqual(len(lines), 1, "exactly one line carries the marker")
         with tempfile.TemporaryDirectory() as tmp:

@@ -13,6 +13,7 @@
 #include "basekit/ref.h"
 #include "basekit/throwable.h"
 #include "movel/array.h"
+#include "movel/export.h"
 #include "movel/primitive.h"
 
 namespace Movel {
@@ -69,5 +70,13 @@ A* NarrowArray(Any* answer) {
   A* array = NarrowAny<A>(answer);
   return array ? array : new A();
 }
+
+}  // namespace Movel
+
+namespace Movel {
+
+// Answers an operation an implementation does not serve: throws the
+// NotSupported fault, naming the operation in its message.
+[[noreturn]] MOVEL_API void ThrowNotImplemented(const char* operation);
 
 }  // namespace Movel

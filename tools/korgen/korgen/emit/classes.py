@@ -171,7 +171,7 @@ def data_class_header(ctx, t):
 
 def managed_class_header(ctx, t):
     return (managed.interface_header(ctx, t, nested_decls(ctx, t), scope_qualifier(t)) + [""]
-            + managed.stub_header(ctx, t))
+            + managed.stub_header(ctx, t) + [""] + managed.skeleton_header(ctx, t))
 
 
 def enum_header(ctx, t):
@@ -185,7 +185,7 @@ def enum_header(ctx, t):
 # -- out-of-line code ----------------------------------------------------------
 
 def _switch(fs, hook, o, default=None, decl=None):
-    out = [f"  switch (index) {{"]
+    out = [f"  switch (_index) {{"]
     for i, f in enumerate(fs):
         body = getattr(f, hook)(o)
         if not body:
@@ -225,8 +225,8 @@ def data_class_source(ctx, t):
         out.append("}")
         del own_params
     # Copy constructor: deep.
-    out.append(f"{cls}::{s}(const {cls}& other) : {base}(other) {{")
-    body = [line for f in fs for line in f.copy("other")]
+    out.append(f"{cls}::{s}(const {cls}& _other) : {base}(_other) {{")
+    body = [line for f in fs for line in f.copy("_other")]
     if body:
         out.append("  try {")
         out += ["    " + b for b in body]
@@ -260,58 +260,59 @@ def data_class_source(ctx, t):
         out += f.accessor_defs(cls)
     if not fs:
         return out
-    o = "o"
+    o = "_o"
     # Equality, difference and size.
-    out.append(f"bool {cls}::_IsEqual(const Movel::Any* other, bool lenient) const {{")
+    out.append(f"bool {cls}::_IsEqual(const Movel::Any* _other, bool _lenient) const {{")
     if gen_parent is not None or on_runtime_fault:
-        out.append(f"  if (!{base}::_IsEqual(other, lenient)) return false;")
-    out.append(f"  const auto* {o} = static_cast<const {cls}*>(other);")
+        out.append(f"  if (!{base}::_IsEqual(_other, _lenient)) return false;")
+    out.append(f"  const auto* {o} = static_cast<const {cls}*>(_other);")
     for f in fs:
         out += ["  " + b for b in f.equal(o)]
     out.append("  return true;")
     out.append("}")
-    out.append(f"void {cls}::_DiffProperties(const Movel::Any* other, const std::string& prefix,")
-    out.append(f"                             Movel::PropertyDiffSet& set) const {{")
+    out.append(f"void {cls}::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,")
+    out.append(f"                             Movel::PropertyDiffSet& _set) const {{")
     if gen_parent is not None or on_runtime_fault:
-        out.append(f"  {base}::_DiffProperties(other, prefix, set);")
-    out.append(f"  const auto* {o} = static_cast<const {cls}*>(other);")
+        out.append(f"  {base}::_DiffProperties(_other, _prefix, _set);")
+    out.append(f"  const auto* {o} = static_cast<const {cls}*>(_other);")
     for f in fs:
         out += ["  " + b for b in f.diff(o)]
     out.append("}")
-    out.append(f"unsigned {cls}::_GetSize(Movel::RoundFn round) const {{")
-    out.append(f"  unsigned size = round(sizeof({s})) - round(sizeof({base})) + {base}::_GetSize(round);")
+    out.append(f"unsigned {cls}::_GetSize(Movel::RoundFn _round) const {{")
+    out.append(f"  unsigned _size = _round(sizeof({s})) - _round(sizeof({base})) + {base}::_GetSize(_round);")
     for f in fs:
         out += ["  " + b for b in f.size("this")]
-    out.append("  return size;")
+    out.append("  return _size;")
     out.append("}")
     # Property functions.
-    out.append(f"void {cls}::_PropGet(Movel::DataObject* object, int index, void* out) {{")
-    out.append(f"  auto* o = static_cast<{cls}*>(object);")
+    out.append(f"void {cls}::_PropGet(Movel::DataObject* _object, int _index, void* _out) {{")
+    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
     out += _switch(fs, "get", o)
     out.append("}")
-    out.append(f"const void* {cls}::_PropPeek(const Movel::DataObject* object, int index) {{")
-    out.append(f"  const auto* o = static_cast<const {cls}*>(object);")
+    out.append(f"const void* {cls}::_PropPeek(const Movel::DataObject* _object, int _index) {{")
+    out.append(f"  const auto* _o = static_cast<const {cls}*>(_object);")
     out += _switch(fs, "peek", o, "return nullptr;")
     out.append("}")
-    out.append(f"void {cls}::_PropSet(Movel::DataObject* object, int index, const void* in) {{")
-    out.append(f"  auto* o = static_cast<{cls}*>(object);")
+    out.append(f"void {cls}::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {{")
+    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
     out += _switch(fs, "set", o)
     out.append("}")
-    out.append(f"void {cls}::_PropSwap(Movel::DataObject* object, int index, void* io) {{")
-    out.append(f"  auto* o = static_cast<{cls}*>(object);")
+    out.append(f"void {cls}::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {{")
+    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
     out += _switch(fs, "swap", o)
     out.append("}")
-    out.append(f"bool {cls}::_PropIsSet(const Movel::DataObject* object, int index) {{")
-    out.append(f"  const auto* o = static_cast<const {cls}*>(object);")
+    out.append(f"bool {cls}::_PropIsSet(const Movel::DataObject* _object, int _index) {{")
+    out.append(f"  const auto* _o = static_cast<const {cls}*>(_object);")
+    out.append("  (void)_o;")
     out += _switch(fs, "is_set", o, "return true;")
     out.append("}")
-    out.append(f"void {cls}::_PropUnset(Movel::DataObject* object, int index) {{")
-    if any(f.unset("o") for f in fs):
-        out.append(f"  auto* o = static_cast<{cls}*>(object);")
+    out.append(f"void {cls}::_PropUnset(Movel::DataObject* _object, int _index) {{")
+    if any(f.unset("_o") for f in fs):
+        out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
         out += _switch(fs, "unset", o)
     else:
-        out.append("  (void)object;")
-        out.append("  (void)index;")
+        out.append("  (void)_object;")
+        out.append("  (void)_index;")
     out.append("}")
     return out
 
@@ -329,6 +330,7 @@ def data_funcs(ctx, t):
 def managed_source(ctx, t):
     out = managed.interface_source(ctx, t)
     out += managed.stub_source(ctx, t)
+    out += managed.skeleton_source(ctx, t)
     out.append("namespace kortypes_detail {")
     if t.methods or t.properties:
         out += managed.dispatch_source(ctx, t)

@@ -274,3 +274,44 @@ def create_stub_source(ctx, t):
             "                               Movel::RequestContext* context) {",
             f"  return new {stub_class(t)}(ref, adapter, context);",
             "}"]
+
+
+def skeleton_name(t):
+    return names.simple_name(t.name) + "Skeleton"
+
+
+def skeleton_class(t):
+    return names.cpp_class(t.name) + "Skeleton"
+
+
+def skeleton_header(ctx, t):
+    """A server-side base: every operation answers the NotSupported fault, so an
+    implementation overrides only what it serves."""
+    s = skeleton_name(t)
+    iface = names.cpp_class(t.name)
+    parent = skeleton_class(ctx.types[t.parent]) if t.parent and t.parent in ctx.types else "Basekit::ObjectImpl"
+    lines = [f"// Server side of {t.name}: derive, override what the object serves.",
+             f"class KOR_API {s} : public virtual {iface}, public {parent} {{", " public:"]
+    ops = operations(ctx, t)
+    props = [o for o in ops if o.prop is not None]
+    meths = [o for o in ops if o.method is not None]
+    for o in props + meths:
+        lines.append(f"  {o.return_type()} {o.cpp_name}({', '.join(o.sync_params())}) override;")
+    lines.append("\n protected:")
+    lines.append(f"  {s}() = default;")
+    lines.append(f"  ~{s}() override;")
+    lines.append("};")
+    return lines
+
+
+def skeleton_source(ctx, t):
+    cls = skeleton_class(t)
+    out = [f"{cls}::~{skeleton_name(t)}() = default;"]
+    for o in operations(ctx, t):
+        # Parameters are unused: keep their types, drop their names.
+        unnamed = [p.rsplit(" ", 1)[0] for p in o.sync_params()]
+        full = t.name + "." + (o.method.name if o.method is not None else o.prop.name)
+        out.append(f"{o.return_type()} {cls}::{o.cpp_name}({', '.join(unnamed)}) {{")
+        out.append(f"  Movel::ThrowNotImplemented({c_string(full)});")
+        out.append("}")
+    return out

@@ -23,18 +23,18 @@ Smp::Extra::Leaf::Leaf() = default;
 Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder) : Smp::Middle(key, note, weight) {
   try {
     this->depth = depth;
-    folder_ = folder;
-    if (folder_) folder_->IncRef();
+    this->folder_ = folder;
+    if (this->folder_) this->folder_->IncRef();
   } catch (...) {
     _ReleaseMembers();
     throw;
   }
 }
-Smp::Extra::Leaf::Leaf(const Smp::Extra::Leaf& other) : Smp::Middle(other) {
+Smp::Extra::Leaf::Leaf(const Smp::Extra::Leaf& _other) : Smp::Middle(_other) {
   try {
-    depth = other.depth;
-    if (other.folder_) {
-      folder_ = static_cast<Movel::MoRef*>(other.folder_->_Clone());
+    depth = _other.depth;
+    if (_other.folder_) {
+      folder_ = static_cast<Movel::MoRef*>(_other.folder_->_Clone());
       folder_->IncRef();
     }
   } catch (...) {
@@ -64,103 +64,104 @@ void Smp::Extra::Leaf::SwapFolderRaw(Movel::MoRef* incoming, Basekit::Ref<Movel:
   slot->ExchangeRaw(folder_);
   folder_ = incoming;
 }
-bool Smp::Extra::Leaf::_IsEqual(const Movel::Any* other, bool lenient) const {
-  if (!Smp::Middle::_IsEqual(other, lenient)) return false;
-  const auto* o = static_cast<const Smp::Extra::Leaf*>(other);
-  if (!(depth == o->depth)) return false;
-  if (!Movel::AreEqualAnysInt(folder_, o->folder_, 0x2, lenient)) return false;
+bool Smp::Extra::Leaf::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  if (!Smp::Middle::_IsEqual(_other, _lenient)) return false;
+  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_other);
+  if (!(depth == _o->depth)) return false;
+  if (!Movel::AreEqualAnysInt(folder_, _o->folder_, 0x2, _lenient)) return false;
   return true;
 }
-void Smp::Extra::Leaf::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  Smp::Middle::_DiffProperties(other, prefix, set);
-  const auto* o = static_cast<const Smp::Extra::Leaf*>(other);
-  if (!(depth == o->depth)) set.Append(Movel::PropertyPath(prefix + ".depth"));
-  Movel::DiffAnyPropertiesInt(folder_, o->folder_, prefix + ".folder", 0x2, set);
+void Smp::Extra::Leaf::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  Smp::Middle::_DiffProperties(_other, _prefix, _set);
+  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_other);
+  if (!(depth == _o->depth)) _set.Append(Movel::PropertyPath(_prefix + ".depth"));
+  Movel::DiffAnyPropertiesInt(folder_, _o->folder_, _prefix + ".folder", 0x2, _set);
 }
-unsigned Smp::Extra::Leaf::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Leaf)) - round(sizeof(Smp::Middle)) + Smp::Middle::_GetSize(round);
-  if (const auto* held = folder_) size += held->_GetSize(round);
-  return size;
+unsigned Smp::Extra::Leaf::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Leaf)) - _round(sizeof(Smp::Middle)) + Smp::Middle::_GetSize(_round);
+  if (const auto* held = folder_) _size += held->_GetSize(_round);
+  return _size;
 }
-void Smp::Extra::Leaf::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Extra::Leaf*>(object);
-  switch (index) {
+void Smp::Extra::Leaf::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<short*>(out) = o->depth;
+      *static_cast<short*>(_out) = _o->depth;
       break;
     }
     case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->folder_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->folder_;
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Extra::Leaf::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Extra::Leaf*>(object);
-  switch (index) {
+const void* Smp::Extra::Leaf::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->depth;
+      return &_o->depth;
     }
     case 1: {
-      return o->folder_;
+      return _o->folder_;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Extra::Leaf::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Extra::Leaf*>(object);
-  switch (index) {
+void Smp::Extra::Leaf::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
+  switch (_index) {
     case 0: {
-      o->depth = *static_cast<const short*>(in);
+      _o->depth = *static_cast<const short*>(_in);
       break;
     }
     case 1: {
-      o->SetFolder(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetFolder(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     default:
       break;
   }
 }
-void Smp::Extra::Leaf::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Extra::Leaf*>(object);
-  switch (index) {
+void Smp::Extra::Leaf::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
+  switch (_index) {
     case 0: {
-      std::swap(o->depth, *static_cast<short*>(io));
+      std::swap(_o->depth, *static_cast<short*>(_io));
       break;
     }
     case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      o->SwapFolderRaw(incoming, slot);
+      _o->SwapFolderRaw(incoming, slot);
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Extra::Leaf::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Extra::Leaf*>(object);
-  switch (index) {
+bool Smp::Extra::Leaf::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
     case 1: {
-      return o->folder_ != nullptr;
+      return _o->folder_ != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::Extra::Leaf::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::Extra::Leaf*>(object);
-  switch (index) {
+void Smp::Extra::Leaf::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
+  switch (_index) {
     case 1: {
-      o->SetFolder(nullptr);
+      _o->SetFolder(nullptr);
       break;
     }
     default:
@@ -190,9 +191,9 @@ Smp::Extra::DeepFault::DeepFault(const Basekit::Optional<std::string>& reason, i
     throw;
   }
 }
-Smp::Extra::DeepFault::DeepFault(const Smp::Extra::DeepFault& other) : Smp::SampleFault(other) {
+Smp::Extra::DeepFault::DeepFault(const Smp::Extra::DeepFault& _other) : Smp::SampleFault(_other) {
   try {
-    code = other.code;
+    code = _other.code;
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -214,68 +215,69 @@ Basekit::Exception* Smp::Extra::DeepFault::Exception::Clone() const { return new
 void Smp::Extra::DeepFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::Extra::DeepFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::Extra::DeepFault::Throw() { throw Exception(this); }
-bool Smp::Extra::DeepFault::_IsEqual(const Movel::Any* other, bool lenient) const {
-  if (!Smp::SampleFault::_IsEqual(other, lenient)) return false;
-  const auto* o = static_cast<const Smp::Extra::DeepFault*>(other);
-  if (!(code == o->code)) return false;
+bool Smp::Extra::DeepFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  if (!Smp::SampleFault::_IsEqual(_other, _lenient)) return false;
+  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_other);
+  if (!(code == _o->code)) return false;
   return true;
 }
-void Smp::Extra::DeepFault::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  Smp::SampleFault::_DiffProperties(other, prefix, set);
-  const auto* o = static_cast<const Smp::Extra::DeepFault*>(other);
-  if (!(code == o->code)) set.Append(Movel::PropertyPath(prefix + ".code"));
+void Smp::Extra::DeepFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  Smp::SampleFault::_DiffProperties(_other, _prefix, _set);
+  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_other);
+  if (!(code == _o->code)) _set.Append(Movel::PropertyPath(_prefix + ".code"));
 }
-unsigned Smp::Extra::DeepFault::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(DeepFault)) - round(sizeof(Smp::SampleFault)) + Smp::SampleFault::_GetSize(round);
-  return size;
+unsigned Smp::Extra::DeepFault::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(DeepFault)) - _round(sizeof(Smp::SampleFault)) + Smp::SampleFault::_GetSize(_round);
+  return _size;
 }
-void Smp::Extra::DeepFault::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Extra::DeepFault*>(object);
-  switch (index) {
+void Smp::Extra::DeepFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<int*>(out) = o->code;
+      *static_cast<int*>(_out) = _o->code;
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Extra::DeepFault::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Extra::DeepFault*>(object);
-  switch (index) {
+const void* Smp::Extra::DeepFault::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->code;
+      return &_o->code;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Extra::DeepFault::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Extra::DeepFault*>(object);
-  switch (index) {
+void Smp::Extra::DeepFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
+  switch (_index) {
     case 0: {
-      o->code = *static_cast<const int*>(in);
+      _o->code = *static_cast<const int*>(_in);
       break;
     }
     default:
       break;
   }
 }
-void Smp::Extra::DeepFault::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Extra::DeepFault*>(object);
-  switch (index) {
+void Smp::Extra::DeepFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
+  switch (_index) {
     case 0: {
-      std::swap(o->code, *static_cast<int*>(io));
+      std::swap(_o->code, *static_cast<int*>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Extra::DeepFault::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Extra::DeepFault*>(object);
-  switch (index) {
+bool Smp::Extra::DeepFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
@@ -283,15 +285,18 @@ bool Smp::Extra::DeepFault::_PropIsSet(const Movel::DataObject* object, int inde
       return true;
   }
 }
-void Smp::Extra::DeepFault::_PropUnset(Movel::DataObject* object, int index) {
-  (void)object;
-  (void)index;
+void Smp::Extra::DeepFault::_PropUnset(Movel::DataObject* _object, int _index) {
+  (void)_object;
+  (void)_index;
 }
 
 // managed smp.extra.SpecialTask
 const Movel::TypeInfo gSmpExtraSpecialTaskTypeInfo = {18, "smp.extra.SpecialTask", "SpecialTask", "smp.version.v2"};
 Movel::ManagedMethod* gSmpExtraSpecialTaskMethodObjects[2] = {};
 namespace kortypes_detail {
+void kSmpExtraSpecialTaskDispatch(Movel::ManagedObject*, int, Basekit::RefVector<Movel::Any>&,
+    Basekit::Ref<Movel::Any>&);
+Movel::Stub* kSmpExtraSpecialTaskCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 const Movel::PropertyInfo kSmpExtraSpecialTaskProperties[] = {
     {"special", nullptr, nullptr, &gBoolTypeInfo, 0x004, "smp.version.v2"},
     {nullptr, nullptr, nullptr, nullptr, Movel::kFlagsEndOfList, nullptr},
@@ -310,11 +315,72 @@ const Movel::MethodInfo kSmpExtraSpecialTaskMethods[] = {
 extern const Movel::ManagedTypeInfo kSmpExtraSpecialTaskManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpExtraSpecialTaskManagedTypeInfo = {
     &gSmpExtraSpecialTaskTypeInfo, &gSmpTaskTypeInfo, kSmpExtraSpecialTaskProperties, kSmpExtraSpecialTaskMethods,
-    kortypes_detail::NoDispatch, nullptr,
+    kSmpExtraSpecialTaskDispatch, kSmpExtraSpecialTaskCreateStub,
     gSmpExtraSpecialTaskMethodObjects};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Extra::SpecialTask::_GetType() const { return Movel::GetMoType<Smp::Extra::SpecialTask>(); }
 const char* const Smp::Extra::SpecialTask::METHOD_RESTART = "smp.extra.SpecialTask.restart";
+Smp::Extra::SpecialTaskStub::SpecialTaskStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Smp::TaskStub(ref, adapter, context) {}
+Smp::Extra::SpecialTaskStub::SpecialTaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Smp::TaskStub(id, adapter, context) {}
+Smp::Extra::SpecialTaskStub::~SpecialTaskStub() = default;
+void Smp::Extra::SpecialTaskStub::Restart(bool force, Basekit::Ref<Movel::MoRef>& result) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxValue<bool>(force);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[0], args, answer);
+  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+}
+void Smp::Extra::SpecialTaskStub::Restart(bool force, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxValue<bool>(force);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[0], args, callback, item);
+}
+bool Smp::Extra::SpecialTaskStub::IsSpecial() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[1], args, answer);
+  return Movel::UnboxValue<bool>(answer.Get());
+}
+void Smp::Extra::SpecialTaskStub::IsSpecial(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[1], args, callback, item);
+}
+Smp::Extra::SpecialTaskSkeleton::~SpecialTaskSkeleton() = default;
+void Smp::Extra::SpecialTaskSkeleton::Restart(bool, Basekit::Ref<Movel::MoRef>&) {
+  Movel::ThrowNotImplemented("smp.extra.SpecialTask.restart");
+}
+bool Smp::Extra::SpecialTaskSkeleton::IsSpecial() {
+  Movel::ThrowNotImplemented("smp.extra.SpecialTask.special");
+}
+namespace kortypes_detail {
+void kSmpExtraSpecialTaskDispatch(Movel::ManagedObject* object, int index,
+    Basekit::RefVector<Movel::Any>& args, Basekit::Ref<Movel::Any>& result) {
+  Movel::ClearResult(result);
+  Smp::Extra::SpecialTask* target = Movel::NarrowTarget<Smp::Extra::SpecialTask>(object);
+  if (!target) return;
+  switch (index) {
+    case 0: {
+      bool a0 = Movel::UnboxValue<bool>(Movel::ArgAt(args, 0));
+      Basekit::Ref<Movel::MoRef> answer;
+      target->Restart(a0, answer);
+      result = answer.Get();
+      break;
+    }
+    case 1: {
+      result = Movel::BoxValue<bool>(target->IsSpecial());
+      break;
+    }
+    default:
+      break;  // an index out of range calls nothing
+  }
+}
+Movel::Stub* kSmpExtraSpecialTaskCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
+                               Movel::RequestContext* context) {
+  return new Smp::Extra::SpecialTaskStub(ref, adapter, context);
+}
+}  // namespace kortypes_detail
 
 // enum smp.extra.Level
 const Movel::TypeInfo gSmpExtraLevelTypeInfo = {15, "smp.extra.Level", "SampleLevel", "smp.version.v3"};

@@ -40,10 +40,10 @@ Smp::Base::Base(const std::string& key, const Basekit::Optional<std::string>& no
     throw;
   }
 }
-Smp::Base::Base(const Smp::Base& other) : Movel::DynamicData(other) {
+Smp::Base::Base(const Smp::Base& _other) : Movel::DynamicData(_other) {
   try {
-    key = other.key;
-    if (other.note) note = new std::string(*other.note);
+    key = _other.key;
+    if (_other.note) note = new std::string(*_other.note);
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -59,101 +59,102 @@ Movel::DataObjectType* Smp::Base::_GetDataType() const { return Movel::GetDoType
 Movel::Any* Smp::Base::_Clone() const { return new Base(*this); }
 Movel::DataObject* Smp::Base::_CreateObject() { return new Base(); }
 Movel::Any* Smp::Base::_CreateArray() { return new Movel::DataArray<Smp::Base>(); }
-bool Smp::Base::_IsEqual(const Movel::Any* other, bool lenient) const {
-  const auto* o = static_cast<const Smp::Base*>(other);
-  if (!(key == o->key)) return false;
-  if (!Movel::OptionalStringsEqual(note, o->note) && !(lenient && !o->note)) return false;
+bool Smp::Base::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  const auto* _o = static_cast<const Smp::Base*>(_other);
+  if (!(key == _o->key)) return false;
+  if (!Movel::OptionalStringsEqual(note, _o->note) && !(_lenient && !_o->note)) return false;
   return true;
 }
-void Smp::Base::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  const auto* o = static_cast<const Smp::Base*>(other);
-  if (!(key == o->key)) set.Append(Movel::PropertyPath(prefix + ".key"));
-  if (!Movel::OptionalStringsEqual(note, o->note)) set.Append(Movel::PropertyPath(prefix + ".note"));
+void Smp::Base::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  const auto* _o = static_cast<const Smp::Base*>(_other);
+  if (!(key == _o->key)) _set.Append(Movel::PropertyPath(_prefix + ".key"));
+  if (!Movel::OptionalStringsEqual(note, _o->note)) _set.Append(Movel::PropertyPath(_prefix + ".note"));
 }
-unsigned Smp::Base::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Base)) - round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(round);
-  size += Movel::GetExtraSize(round, key);
-  if (note) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *note);
-  return size;
+unsigned Smp::Base::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Base)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, key);
+  if (note) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *note);
+  return _size;
 }
-void Smp::Base::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Base*>(object);
-  switch (index) {
+void Smp::Base::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Base*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<std::string*>(out) = o->key;
+      *static_cast<std::string*>(_out) = _o->key;
       break;
     }
     case 1: {
-      *static_cast<std::string*>(out) = o->note ? *o->note : std::string();
+      *static_cast<std::string*>(_out) = _o->note ? *_o->note : std::string();
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Base::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Base*>(object);
-  switch (index) {
+const void* Smp::Base::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Base*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->key;
+      return &_o->key;
     }
     case 1: {
-      return o->note;
+      return _o->note;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Base::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Base*>(object);
-  switch (index) {
+void Smp::Base::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Base*>(_object);
+  switch (_index) {
     case 0: {
-      o->key = *static_cast<const std::string*>(in);
+      _o->key = *static_cast<const std::string*>(_in);
       break;
     }
     case 1: {
-      Movel::SetOptionalString(o->note, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->note, *static_cast<const std::string*>(_in));
       break;
     }
     default:
       break;
   }
 }
-void Smp::Base::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Base*>(object);
-  switch (index) {
+void Smp::Base::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Base*>(_object);
+  switch (_index) {
     case 0: {
-      o->key.swap(*static_cast<std::string*>(io));
+      _o->key.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 1: {
-      std::swap(o->note, *static_cast<std::string**>(io));
+      std::swap(_o->note, *static_cast<std::string**>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Base::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Base*>(object);
-  switch (index) {
+bool Smp::Base::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Base*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
     case 1: {
-      return o->note != nullptr;
+      return _o->note != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::Base::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::Base*>(object);
-  switch (index) {
+void Smp::Base::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::Base*>(_object);
+  switch (_index) {
     case 1: {
-      delete o->note;
-      o->note = nullptr;
+      delete _o->note;
+      _o->note = nullptr;
       break;
     }
     default:
@@ -183,9 +184,9 @@ Smp::Middle::Middle(const std::string& key, const Basekit::Optional<std::string>
     throw;
   }
 }
-Smp::Middle::Middle(const Smp::Middle& other) : Smp::Base(other) {
+Smp::Middle::Middle(const Smp::Middle& _other) : Smp::Base(_other) {
   try {
-    weight = other.weight;
+    weight = _other.weight;
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -199,68 +200,69 @@ Movel::DataObjectType* Smp::Middle::_GetDataType() const { return Movel::GetDoTy
 Movel::Any* Smp::Middle::_Clone() const { return new Middle(*this); }
 Movel::DataObject* Smp::Middle::_CreateObject() { return new Middle(); }
 Movel::Any* Smp::Middle::_CreateArray() { return new Movel::DataArray<Smp::Middle>(); }
-bool Smp::Middle::_IsEqual(const Movel::Any* other, bool lenient) const {
-  if (!Smp::Base::_IsEqual(other, lenient)) return false;
-  const auto* o = static_cast<const Smp::Middle*>(other);
-  if (!(weight == o->weight)) return false;
+bool Smp::Middle::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  if (!Smp::Base::_IsEqual(_other, _lenient)) return false;
+  const auto* _o = static_cast<const Smp::Middle*>(_other);
+  if (!(weight == _o->weight)) return false;
   return true;
 }
-void Smp::Middle::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  Smp::Base::_DiffProperties(other, prefix, set);
-  const auto* o = static_cast<const Smp::Middle*>(other);
-  if (!(weight == o->weight)) set.Append(Movel::PropertyPath(prefix + ".weight"));
+void Smp::Middle::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  Smp::Base::_DiffProperties(_other, _prefix, _set);
+  const auto* _o = static_cast<const Smp::Middle*>(_other);
+  if (!(weight == _o->weight)) _set.Append(Movel::PropertyPath(_prefix + ".weight"));
 }
-unsigned Smp::Middle::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Middle)) - round(sizeof(Smp::Base)) + Smp::Base::_GetSize(round);
-  return size;
+unsigned Smp::Middle::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Middle)) - _round(sizeof(Smp::Base)) + Smp::Base::_GetSize(_round);
+  return _size;
 }
-void Smp::Middle::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Middle*>(object);
-  switch (index) {
+void Smp::Middle::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Middle*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<int*>(out) = o->weight;
+      *static_cast<int*>(_out) = _o->weight;
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Middle::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Middle*>(object);
-  switch (index) {
+const void* Smp::Middle::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Middle*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->weight;
+      return &_o->weight;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Middle::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Middle*>(object);
-  switch (index) {
+void Smp::Middle::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Middle*>(_object);
+  switch (_index) {
     case 0: {
-      o->weight = *static_cast<const int*>(in);
+      _o->weight = *static_cast<const int*>(_in);
       break;
     }
     default:
       break;
   }
 }
-void Smp::Middle::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Middle*>(object);
-  switch (index) {
+void Smp::Middle::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Middle*>(_object);
+  switch (_index) {
     case 0: {
-      std::swap(o->weight, *static_cast<int*>(io));
+      std::swap(_o->weight, *static_cast<int*>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Middle::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Middle*>(object);
-  switch (index) {
+bool Smp::Middle::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Middle*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
@@ -268,9 +270,9 @@ bool Smp::Middle::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
   }
 }
-void Smp::Middle::_PropUnset(Movel::DataObject* object, int index) {
-  (void)object;
-  (void)index;
+void Smp::Middle::_PropUnset(Movel::DataObject* _object, int _index) {
+  (void)_object;
+  (void)_index;
 }
 
 // data smp.Empty
@@ -283,7 +285,7 @@ const Movel::DataTypeInfo kSmpEmptyDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 Smp::Empty::Empty() = default;
-Smp::Empty::Empty(const Smp::Empty& other) : Movel::DynamicData(other) {
+Smp::Empty::Empty(const Smp::Empty& _other) : Movel::DynamicData(_other) {
 }
 Smp::Empty::~Empty() = default;
 Movel::Type* Smp::Empty::_GetType() const { return Movel::GetDoType<Smp::Empty>(); }
@@ -383,24 +385,24 @@ Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<st
     if (optPath.IsSet()) this->optPath = optPath.GetValue();
     this->reqUri = reqUri;
     if (optUri.IsSet()) this->optUri = optUri.GetValue();
-    reqData_ = reqData;
-    if (reqData_) reqData_->IncRef();
-    optData_ = optData;
-    if (optData_) optData_->IncRef();
-    reqFault_ = reqFault;
-    if (reqFault_) reqFault_->IncRef();
-    optFault_ = optFault;
-    if (optFault_) optFault_->IncRef();
-    reqRef_ = reqRef;
-    if (reqRef_) reqRef_->IncRef();
-    optRef_ = optRef;
-    if (optRef_) optRef_->IncRef();
-    reqAny_ = reqAny;
-    if (reqAny_) reqAny_->IncRef();
-    optAny_ = optAny;
-    if (optAny_) optAny_->IncRef();
-    message_ = message;
-    if (message_) message_->IncRef();
+    this->reqData_ = reqData;
+    if (this->reqData_) this->reqData_->IncRef();
+    this->optData_ = optData;
+    if (this->optData_) this->optData_->IncRef();
+    this->reqFault_ = reqFault;
+    if (this->reqFault_) this->reqFault_->IncRef();
+    this->optFault_ = optFault;
+    if (this->optFault_) this->optFault_->IncRef();
+    this->reqRef_ = reqRef;
+    if (this->reqRef_) this->reqRef_->IncRef();
+    this->optRef_ = optRef;
+    if (this->optRef_) this->optRef_->IncRef();
+    this->reqAny_ = reqAny;
+    if (this->reqAny_) this->reqAny_->IncRef();
+    this->optAny_ = optAny;
+    if (this->optAny_) this->optAny_->IncRef();
+    this->message_ = message;
+    if (this->message_) this->message_->IncRef();
     SetDataList(dataList);
     SetOptDataList(optDataList);
     SetRefList(refList);
@@ -413,105 +415,105 @@ Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<st
     throw;
   }
 }
-Smp::AllKinds::AllKinds(const Smp::AllKinds& other) : Movel::DynamicData(other) {
+Smp::AllKinds::AllKinds(const Smp::AllKinds& _other) : Movel::DynamicData(_other) {
   try {
-    reqString = other.reqString;
-    if (other.optString) optString = new std::string(*other.optString);
-    reqBool = other.reqBool;
-    if (other.optBool.IsSet()) optBool = other.optBool.GetValue();
-    reqByte = other.reqByte;
-    if (other.optByte.IsSet()) optByte = other.optByte.GetValue();
-    reqShort = other.reqShort;
-    if (other.optShort.IsSet()) optShort = other.optShort.GetValue();
-    reqInt = other.reqInt;
-    if (other.optInt.IsSet()) optInt = other.optInt.GetValue();
-    reqLong = other.reqLong;
-    if (other.optLong.IsSet()) optLong = other.optLong.GetValue();
-    reqFloat = other.reqFloat;
-    if (other.optFloat.IsSet()) optFloat = other.optFloat.GetValue();
-    reqDouble = other.reqDouble;
-    if (other.optDouble.IsSet()) optDouble = other.optDouble.GetValue();
-    reqEnum = other.reqEnum;
-    if (other.optEnum.IsSet()) optEnum = other.optEnum.GetValue();
-    reqTime = other.reqTime;
-    if (other.optTime.IsSet()) optTime = other.optTime.GetValue();
-    reqBinary = other.reqBinary;
-    if (other.optBinary.IsSet()) optBinary = other.optBinary.GetValue();
-    reqTypeName = other.reqTypeName;
-    if (other.optTypeName.IsSet()) optTypeName = other.optTypeName.GetValue();
-    reqMethodName = other.reqMethodName;
-    if (other.optMethodName.IsSet()) optMethodName = other.optMethodName.GetValue();
-    reqPath = other.reqPath;
-    if (other.optPath.IsSet()) optPath = other.optPath.GetValue();
-    reqUri = other.reqUri;
-    if (other.optUri.IsSet()) optUri = other.optUri.GetValue();
-    if (other.reqData_) {
-      reqData_ = static_cast<Smp::Base*>(other.reqData_->_Clone());
+    reqString = _other.reqString;
+    if (_other.optString) optString = new std::string(*_other.optString);
+    reqBool = _other.reqBool;
+    if (_other.optBool.IsSet()) optBool = _other.optBool.GetValue();
+    reqByte = _other.reqByte;
+    if (_other.optByte.IsSet()) optByte = _other.optByte.GetValue();
+    reqShort = _other.reqShort;
+    if (_other.optShort.IsSet()) optShort = _other.optShort.GetValue();
+    reqInt = _other.reqInt;
+    if (_other.optInt.IsSet()) optInt = _other.optInt.GetValue();
+    reqLong = _other.reqLong;
+    if (_other.optLong.IsSet()) optLong = _other.optLong.GetValue();
+    reqFloat = _other.reqFloat;
+    if (_other.optFloat.IsSet()) optFloat = _other.optFloat.GetValue();
+    reqDouble = _other.reqDouble;
+    if (_other.optDouble.IsSet()) optDouble = _other.optDouble.GetValue();
+    reqEnum = _other.reqEnum;
+    if (_other.optEnum.IsSet()) optEnum = _other.optEnum.GetValue();
+    reqTime = _other.reqTime;
+    if (_other.optTime.IsSet()) optTime = _other.optTime.GetValue();
+    reqBinary = _other.reqBinary;
+    if (_other.optBinary.IsSet()) optBinary = _other.optBinary.GetValue();
+    reqTypeName = _other.reqTypeName;
+    if (_other.optTypeName.IsSet()) optTypeName = _other.optTypeName.GetValue();
+    reqMethodName = _other.reqMethodName;
+    if (_other.optMethodName.IsSet()) optMethodName = _other.optMethodName.GetValue();
+    reqPath = _other.reqPath;
+    if (_other.optPath.IsSet()) optPath = _other.optPath.GetValue();
+    reqUri = _other.reqUri;
+    if (_other.optUri.IsSet()) optUri = _other.optUri.GetValue();
+    if (_other.reqData_) {
+      reqData_ = static_cast<Smp::Base*>(_other.reqData_->_Clone());
       reqData_->IncRef();
     }
-    if (other.optData_) {
-      optData_ = static_cast<Smp::Base*>(other.optData_->_Clone());
+    if (_other.optData_) {
+      optData_ = static_cast<Smp::Base*>(_other.optData_->_Clone());
       optData_->IncRef();
     }
-    if (other.reqFault_) {
-      reqFault_ = static_cast<Smp::SampleFault*>(other.reqFault_->_Clone());
+    if (_other.reqFault_) {
+      reqFault_ = static_cast<Smp::SampleFault*>(_other.reqFault_->_Clone());
       reqFault_->IncRef();
     }
-    if (other.optFault_) {
-      optFault_ = static_cast<Smp::SampleFault*>(other.optFault_->_Clone());
+    if (_other.optFault_) {
+      optFault_ = static_cast<Smp::SampleFault*>(_other.optFault_->_Clone());
       optFault_->IncRef();
     }
-    if (other.reqRef_) {
-      reqRef_ = static_cast<Movel::MoRef*>(other.reqRef_->_Clone());
+    if (_other.reqRef_) {
+      reqRef_ = static_cast<Movel::MoRef*>(_other.reqRef_->_Clone());
       reqRef_->IncRef();
     }
-    if (other.optRef_) {
-      optRef_ = static_cast<Movel::MoRef*>(other.optRef_->_Clone());
+    if (_other.optRef_) {
+      optRef_ = static_cast<Movel::MoRef*>(_other.optRef_->_Clone());
       optRef_->IncRef();
     }
-    if (other.reqAny_) {
-      reqAny_ = static_cast<Movel::Any*>(other.reqAny_->_Clone());
+    if (_other.reqAny_) {
+      reqAny_ = static_cast<Movel::Any*>(_other.reqAny_->_Clone());
       reqAny_->IncRef();
     }
-    if (other.optAny_) {
-      optAny_ = static_cast<Movel::Any*>(other.optAny_->_Clone());
+    if (_other.optAny_) {
+      optAny_ = static_cast<Movel::Any*>(_other.optAny_->_Clone());
       optAny_->IncRef();
     }
-    if (other.message_) {
-      message_ = static_cast<Movel::LocalizableMessage*>(other.message_->_Clone());
+    if (_other.message_) {
+      message_ = static_cast<Movel::LocalizableMessage*>(_other.message_->_Clone());
       message_->IncRef();
     }
-    if (const Movel::DataArray<Smp::Base>* from = other.dataList_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Smp::Base>* from = _other.dataList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
       copy->IncRef();
       dataList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::DataArray<Smp::Base>* from = other.optDataList_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Smp::Base>* from = _other.optDataList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
       copy->IncRef();
       optDataList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::DataArray<Movel::MoRef>* from = other.refList_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Movel::MoRef>* from = _other.refList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Movel::MoRef>*>(from->_Clone());
       copy->IncRef();
       refList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::DataArray<Movel::Any>* from = other.anyList_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Movel::Any>* from = _other.anyList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Movel::Any>*>(from->_Clone());
       copy->IncRef();
       anyList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::Array<std::string>* from = other.stringList_.load(std::memory_order_acquire)) {
+    if (const Movel::Array<std::string>* from = _other.stringList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::Array<std::string>*>(from->_Clone());
       copy->IncRef();
       stringList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::Array<int>* from = other.intList_.load(std::memory_order_acquire)) {
+    if (const Movel::Array<int>* from = _other.intList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::Array<int>*>(from->_Clone());
       copy->IncRef();
       intList_.store(copy, std::memory_order_release);
     }
-    if (const Movel::Array<Smp::Color>* from = other.enumList_.load(std::memory_order_acquire)) {
+    if (const Movel::Array<Smp::Color>* from = _other.enumList_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::Array<Smp::Color>*>(from->_Clone());
       copy->IncRef();
       enumList_.store(copy, std::memory_order_release);
@@ -825,1125 +827,1126 @@ Movel::Array<Smp::Color>* Smp::AllKinds::GetEnumList() const {
 void Smp::AllKinds::SwapEnumListRaw(Movel::Array<Smp::Color>* incoming, Basekit::Ref<Movel::Any>* slot) {
   slot->ExchangeRaw(enumList_.exchange(incoming, std::memory_order_acq_rel));
 }
-bool Smp::AllKinds::_IsEqual(const Movel::Any* other, bool lenient) const {
-  const auto* o = static_cast<const Smp::AllKinds*>(other);
-  if (!(reqString == o->reqString)) return false;
-  if (!Movel::OptionalStringsEqual(optString, o->optString) && !(lenient && !o->optString)) return false;
-  if (!(reqBool == o->reqBool)) return false;
-  if (!(optBool.IsSet() == o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == o->optBool.GetValue()))) && !(lenient && !o->optBool.IsSet())) return false;
-  if (!(reqByte == o->reqByte)) return false;
-  if (!(optByte.IsSet() == o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == o->optByte.GetValue()))) && !(lenient && !o->optByte.IsSet())) return false;
-  if (!(reqShort == o->reqShort)) return false;
-  if (!(optShort.IsSet() == o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == o->optShort.GetValue()))) && !(lenient && !o->optShort.IsSet())) return false;
-  if (!(reqInt == o->reqInt)) return false;
-  if (!(optInt.IsSet() == o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == o->optInt.GetValue()))) && !(lenient && !o->optInt.IsSet())) return false;
-  if (!(reqLong == o->reqLong)) return false;
-  if (!(optLong.IsSet() == o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == o->optLong.GetValue()))) && !(lenient && !o->optLong.IsSet())) return false;
-  if (!(reqFloat == o->reqFloat)) return false;
-  if (!(optFloat.IsSet() == o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == o->optFloat.GetValue()))) && !(lenient && !o->optFloat.IsSet())) return false;
-  if (!(reqDouble == o->reqDouble)) return false;
-  if (!(optDouble.IsSet() == o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == o->optDouble.GetValue()))) && !(lenient && !o->optDouble.IsSet())) return false;
-  if (!(reqEnum == o->reqEnum)) return false;
-  if (!(optEnum.IsSet() == o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == o->optEnum.GetValue()))) && !(lenient && !o->optEnum.IsSet())) return false;
-  if (!(reqTime.GetUtcTime() == o->reqTime.GetUtcTime())) return false;
-  if (!(optTime.IsSet() == o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == o->optTime.GetValue().GetUtcTime()))) && !(lenient && !o->optTime.IsSet())) return false;
-  if (!(reqBinary == o->reqBinary)) return false;
-  if (!(optBinary.IsSet() == o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == o->optBinary.GetValue()))) && !(lenient && !o->optBinary.IsSet())) return false;
-  if (!(reqTypeName == o->reqTypeName)) return false;
-  if (!(optTypeName.IsSet() == o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == o->optTypeName.GetValue()))) && !(lenient && !o->optTypeName.IsSet())) return false;
-  if (!(reqMethodName == o->reqMethodName)) return false;
-  if (!(optMethodName.IsSet() == o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == o->optMethodName.GetValue()))) && !(lenient && !o->optMethodName.IsSet())) return false;
-  if (!(reqPath == o->reqPath)) return false;
-  if (!(optPath.IsSet() == o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == o->optPath.GetValue()))) && !(lenient && !o->optPath.IsSet())) return false;
-  if (!(reqUri == o->reqUri)) return false;
-  if (!(optUri.IsSet() == o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == o->optUri.GetValue()))) && !(lenient && !o->optUri.IsSet())) return false;
-  if (!Movel::AreEqualAnysInt(reqData_, o->reqData_, 0x0, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optData_, o->optData_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqFault_, o->reqFault_, 0x0, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optFault_, o->optFault_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqRef_, o->reqRef_, 0x0, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optRef_, o->optRef_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqAny_, o->reqAny_, 0x0, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optAny_, o->optAny_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(message_, o->message_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(dataList_.load(std::memory_order_acquire), o->dataList_.load(std::memory_order_acquire), 0x1, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optDataList_.load(std::memory_order_acquire), o->optDataList_.load(std::memory_order_acquire), 0x3, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(refList_.load(std::memory_order_acquire), o->refList_.load(std::memory_order_acquire), 0x3, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(anyList_.load(std::memory_order_acquire), o->anyList_.load(std::memory_order_acquire), 0x3, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(stringList_.load(std::memory_order_acquire), o->stringList_.load(std::memory_order_acquire), 0x3, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(intList_.load(std::memory_order_acquire), o->intList_.load(std::memory_order_acquire), 0x1, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(enumList_.load(std::memory_order_acquire), o->enumList_.load(std::memory_order_acquire), 0x3, lenient)) return false;
+bool Smp::AllKinds::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  const auto* _o = static_cast<const Smp::AllKinds*>(_other);
+  if (!(reqString == _o->reqString)) return false;
+  if (!Movel::OptionalStringsEqual(optString, _o->optString) && !(_lenient && !_o->optString)) return false;
+  if (!(reqBool == _o->reqBool)) return false;
+  if (!(optBool.IsSet() == _o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == _o->optBool.GetValue()))) && !(_lenient && !_o->optBool.IsSet())) return false;
+  if (!(reqByte == _o->reqByte)) return false;
+  if (!(optByte.IsSet() == _o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == _o->optByte.GetValue()))) && !(_lenient && !_o->optByte.IsSet())) return false;
+  if (!(reqShort == _o->reqShort)) return false;
+  if (!(optShort.IsSet() == _o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == _o->optShort.GetValue()))) && !(_lenient && !_o->optShort.IsSet())) return false;
+  if (!(reqInt == _o->reqInt)) return false;
+  if (!(optInt.IsSet() == _o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == _o->optInt.GetValue()))) && !(_lenient && !_o->optInt.IsSet())) return false;
+  if (!(reqLong == _o->reqLong)) return false;
+  if (!(optLong.IsSet() == _o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == _o->optLong.GetValue()))) && !(_lenient && !_o->optLong.IsSet())) return false;
+  if (!(reqFloat == _o->reqFloat)) return false;
+  if (!(optFloat.IsSet() == _o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == _o->optFloat.GetValue()))) && !(_lenient && !_o->optFloat.IsSet())) return false;
+  if (!(reqDouble == _o->reqDouble)) return false;
+  if (!(optDouble.IsSet() == _o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == _o->optDouble.GetValue()))) && !(_lenient && !_o->optDouble.IsSet())) return false;
+  if (!(reqEnum == _o->reqEnum)) return false;
+  if (!(optEnum.IsSet() == _o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == _o->optEnum.GetValue()))) && !(_lenient && !_o->optEnum.IsSet())) return false;
+  if (!(reqTime.GetUtcTime() == _o->reqTime.GetUtcTime())) return false;
+  if (!(optTime.IsSet() == _o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == _o->optTime.GetValue().GetUtcTime()))) && !(_lenient && !_o->optTime.IsSet())) return false;
+  if (!(reqBinary == _o->reqBinary)) return false;
+  if (!(optBinary.IsSet() == _o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == _o->optBinary.GetValue()))) && !(_lenient && !_o->optBinary.IsSet())) return false;
+  if (!(reqTypeName == _o->reqTypeName)) return false;
+  if (!(optTypeName.IsSet() == _o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == _o->optTypeName.GetValue()))) && !(_lenient && !_o->optTypeName.IsSet())) return false;
+  if (!(reqMethodName == _o->reqMethodName)) return false;
+  if (!(optMethodName.IsSet() == _o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == _o->optMethodName.GetValue()))) && !(_lenient && !_o->optMethodName.IsSet())) return false;
+  if (!(reqPath == _o->reqPath)) return false;
+  if (!(optPath.IsSet() == _o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == _o->optPath.GetValue()))) && !(_lenient && !_o->optPath.IsSet())) return false;
+  if (!(reqUri == _o->reqUri)) return false;
+  if (!(optUri.IsSet() == _o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == _o->optUri.GetValue()))) && !(_lenient && !_o->optUri.IsSet())) return false;
+  if (!Movel::AreEqualAnysInt(reqData_, _o->reqData_, 0x0, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(optData_, _o->optData_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(reqFault_, _o->reqFault_, 0x0, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(optFault_, _o->optFault_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(reqRef_, _o->reqRef_, 0x0, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(optRef_, _o->optRef_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(reqAny_, _o->reqAny_, 0x0, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(optAny_, _o->optAny_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(message_, _o->message_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(dataList_.load(std::memory_order_acquire), _o->dataList_.load(std::memory_order_acquire), 0x1, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(optDataList_.load(std::memory_order_acquire), _o->optDataList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(refList_.load(std::memory_order_acquire), _o->refList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(anyList_.load(std::memory_order_acquire), _o->anyList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(stringList_.load(std::memory_order_acquire), _o->stringList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(intList_.load(std::memory_order_acquire), _o->intList_.load(std::memory_order_acquire), 0x1, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(enumList_.load(std::memory_order_acquire), _o->enumList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
   return true;
 }
-void Smp::AllKinds::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  const auto* o = static_cast<const Smp::AllKinds*>(other);
-  if (!(reqString == o->reqString)) set.Append(Movel::PropertyPath(prefix + ".reqString"));
-  if (!Movel::OptionalStringsEqual(optString, o->optString)) set.Append(Movel::PropertyPath(prefix + ".optString"));
-  if (!(reqBool == o->reqBool)) set.Append(Movel::PropertyPath(prefix + ".reqBool"));
-  if (!(optBool.IsSet() == o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == o->optBool.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optBool"));
-  if (!(reqByte == o->reqByte)) set.Append(Movel::PropertyPath(prefix + ".reqByte"));
-  if (!(optByte.IsSet() == o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == o->optByte.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optByte"));
-  if (!(reqShort == o->reqShort)) set.Append(Movel::PropertyPath(prefix + ".reqShort"));
-  if (!(optShort.IsSet() == o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == o->optShort.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optShort"));
-  if (!(reqInt == o->reqInt)) set.Append(Movel::PropertyPath(prefix + ".reqInt"));
-  if (!(optInt.IsSet() == o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == o->optInt.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optInt"));
-  if (!(reqLong == o->reqLong)) set.Append(Movel::PropertyPath(prefix + ".reqLong"));
-  if (!(optLong.IsSet() == o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == o->optLong.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optLong"));
-  if (!(reqFloat == o->reqFloat)) set.Append(Movel::PropertyPath(prefix + ".reqFloat"));
-  if (!(optFloat.IsSet() == o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == o->optFloat.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optFloat"));
-  if (!(reqDouble == o->reqDouble)) set.Append(Movel::PropertyPath(prefix + ".reqDouble"));
-  if (!(optDouble.IsSet() == o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == o->optDouble.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optDouble"));
-  if (!(reqEnum == o->reqEnum)) set.Append(Movel::PropertyPath(prefix + ".reqEnum"));
-  if (!(optEnum.IsSet() == o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == o->optEnum.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optEnum"));
-  if (!(reqTime.GetUtcTime() == o->reqTime.GetUtcTime())) set.Append(Movel::PropertyPath(prefix + ".reqTime"));
-  if (!(optTime.IsSet() == o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == o->optTime.GetValue().GetUtcTime())))) set.Append(Movel::PropertyPath(prefix + ".optTime"));
-  if (!(reqBinary == o->reqBinary)) set.Append(Movel::PropertyPath(prefix + ".reqBinary"));
-  if (!(optBinary.IsSet() == o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == o->optBinary.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optBinary"));
-  if (!(reqTypeName == o->reqTypeName)) set.Append(Movel::PropertyPath(prefix + ".reqTypeName"));
-  if (!(optTypeName.IsSet() == o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == o->optTypeName.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optTypeName"));
-  if (!(reqMethodName == o->reqMethodName)) set.Append(Movel::PropertyPath(prefix + ".reqMethodName"));
-  if (!(optMethodName.IsSet() == o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == o->optMethodName.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optMethodName"));
-  if (!(reqPath == o->reqPath)) set.Append(Movel::PropertyPath(prefix + ".reqPath"));
-  if (!(optPath.IsSet() == o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == o->optPath.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optPath"));
-  if (!(reqUri == o->reqUri)) set.Append(Movel::PropertyPath(prefix + ".reqUri"));
-  if (!(optUri.IsSet() == o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == o->optUri.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".optUri"));
-  Movel::DiffAnyPropertiesInt(reqData_, o->reqData_, prefix + ".reqData", 0x0, set);
-  Movel::DiffAnyPropertiesInt(optData_, o->optData_, prefix + ".optData", 0x2, set);
-  Movel::DiffAnyPropertiesInt(reqFault_, o->reqFault_, prefix + ".reqFault", 0x0, set);
-  Movel::DiffAnyPropertiesInt(optFault_, o->optFault_, prefix + ".optFault", 0x2, set);
-  Movel::DiffAnyPropertiesInt(reqRef_, o->reqRef_, prefix + ".reqRef", 0x0, set);
-  Movel::DiffAnyPropertiesInt(optRef_, o->optRef_, prefix + ".optRef", 0x2, set);
-  Movel::DiffAnyPropertiesInt(reqAny_, o->reqAny_, prefix + ".reqAny", 0x0, set);
-  Movel::DiffAnyPropertiesInt(optAny_, o->optAny_, prefix + ".optAny", 0x2, set);
-  Movel::DiffAnyPropertiesInt(message_, o->message_, prefix + ".message", 0x2, set);
-  Movel::DiffAnyPropertiesInt(dataList_.load(std::memory_order_acquire), o->dataList_.load(std::memory_order_acquire), prefix + ".dataList", 0x1, set);
-  Movel::DiffAnyPropertiesInt(optDataList_.load(std::memory_order_acquire), o->optDataList_.load(std::memory_order_acquire), prefix + ".optDataList", 0x3, set);
-  Movel::DiffAnyPropertiesInt(refList_.load(std::memory_order_acquire), o->refList_.load(std::memory_order_acquire), prefix + ".refList", 0x3, set);
-  Movel::DiffAnyPropertiesInt(anyList_.load(std::memory_order_acquire), o->anyList_.load(std::memory_order_acquire), prefix + ".anyList", 0x3, set);
-  Movel::DiffAnyPropertiesInt(stringList_.load(std::memory_order_acquire), o->stringList_.load(std::memory_order_acquire), prefix + ".stringList", 0x3, set);
-  Movel::DiffAnyPropertiesInt(intList_.load(std::memory_order_acquire), o->intList_.load(std::memory_order_acquire), prefix + ".intList", 0x1, set);
-  Movel::DiffAnyPropertiesInt(enumList_.load(std::memory_order_acquire), o->enumList_.load(std::memory_order_acquire), prefix + ".enumList", 0x3, set);
+void Smp::AllKinds::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  const auto* _o = static_cast<const Smp::AllKinds*>(_other);
+  if (!(reqString == _o->reqString)) _set.Append(Movel::PropertyPath(_prefix + ".reqString"));
+  if (!Movel::OptionalStringsEqual(optString, _o->optString)) _set.Append(Movel::PropertyPath(_prefix + ".optString"));
+  if (!(reqBool == _o->reqBool)) _set.Append(Movel::PropertyPath(_prefix + ".reqBool"));
+  if (!(optBool.IsSet() == _o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == _o->optBool.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optBool"));
+  if (!(reqByte == _o->reqByte)) _set.Append(Movel::PropertyPath(_prefix + ".reqByte"));
+  if (!(optByte.IsSet() == _o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == _o->optByte.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optByte"));
+  if (!(reqShort == _o->reqShort)) _set.Append(Movel::PropertyPath(_prefix + ".reqShort"));
+  if (!(optShort.IsSet() == _o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == _o->optShort.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optShort"));
+  if (!(reqInt == _o->reqInt)) _set.Append(Movel::PropertyPath(_prefix + ".reqInt"));
+  if (!(optInt.IsSet() == _o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == _o->optInt.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optInt"));
+  if (!(reqLong == _o->reqLong)) _set.Append(Movel::PropertyPath(_prefix + ".reqLong"));
+  if (!(optLong.IsSet() == _o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == _o->optLong.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optLong"));
+  if (!(reqFloat == _o->reqFloat)) _set.Append(Movel::PropertyPath(_prefix + ".reqFloat"));
+  if (!(optFloat.IsSet() == _o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == _o->optFloat.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optFloat"));
+  if (!(reqDouble == _o->reqDouble)) _set.Append(Movel::PropertyPath(_prefix + ".reqDouble"));
+  if (!(optDouble.IsSet() == _o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == _o->optDouble.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optDouble"));
+  if (!(reqEnum == _o->reqEnum)) _set.Append(Movel::PropertyPath(_prefix + ".reqEnum"));
+  if (!(optEnum.IsSet() == _o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == _o->optEnum.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optEnum"));
+  if (!(reqTime.GetUtcTime() == _o->reqTime.GetUtcTime())) _set.Append(Movel::PropertyPath(_prefix + ".reqTime"));
+  if (!(optTime.IsSet() == _o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == _o->optTime.GetValue().GetUtcTime())))) _set.Append(Movel::PropertyPath(_prefix + ".optTime"));
+  if (!(reqBinary == _o->reqBinary)) _set.Append(Movel::PropertyPath(_prefix + ".reqBinary"));
+  if (!(optBinary.IsSet() == _o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == _o->optBinary.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optBinary"));
+  if (!(reqTypeName == _o->reqTypeName)) _set.Append(Movel::PropertyPath(_prefix + ".reqTypeName"));
+  if (!(optTypeName.IsSet() == _o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == _o->optTypeName.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optTypeName"));
+  if (!(reqMethodName == _o->reqMethodName)) _set.Append(Movel::PropertyPath(_prefix + ".reqMethodName"));
+  if (!(optMethodName.IsSet() == _o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == _o->optMethodName.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optMethodName"));
+  if (!(reqPath == _o->reqPath)) _set.Append(Movel::PropertyPath(_prefix + ".reqPath"));
+  if (!(optPath.IsSet() == _o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == _o->optPath.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optPath"));
+  if (!(reqUri == _o->reqUri)) _set.Append(Movel::PropertyPath(_prefix + ".reqUri"));
+  if (!(optUri.IsSet() == _o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == _o->optUri.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optUri"));
+  Movel::DiffAnyPropertiesInt(reqData_, _o->reqData_, _prefix + ".reqData", 0x0, _set);
+  Movel::DiffAnyPropertiesInt(optData_, _o->optData_, _prefix + ".optData", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(reqFault_, _o->reqFault_, _prefix + ".reqFault", 0x0, _set);
+  Movel::DiffAnyPropertiesInt(optFault_, _o->optFault_, _prefix + ".optFault", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(reqRef_, _o->reqRef_, _prefix + ".reqRef", 0x0, _set);
+  Movel::DiffAnyPropertiesInt(optRef_, _o->optRef_, _prefix + ".optRef", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(reqAny_, _o->reqAny_, _prefix + ".reqAny", 0x0, _set);
+  Movel::DiffAnyPropertiesInt(optAny_, _o->optAny_, _prefix + ".optAny", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(message_, _o->message_, _prefix + ".message", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(dataList_.load(std::memory_order_acquire), _o->dataList_.load(std::memory_order_acquire), _prefix + ".dataList", 0x1, _set);
+  Movel::DiffAnyPropertiesInt(optDataList_.load(std::memory_order_acquire), _o->optDataList_.load(std::memory_order_acquire), _prefix + ".optDataList", 0x3, _set);
+  Movel::DiffAnyPropertiesInt(refList_.load(std::memory_order_acquire), _o->refList_.load(std::memory_order_acquire), _prefix + ".refList", 0x3, _set);
+  Movel::DiffAnyPropertiesInt(anyList_.load(std::memory_order_acquire), _o->anyList_.load(std::memory_order_acquire), _prefix + ".anyList", 0x3, _set);
+  Movel::DiffAnyPropertiesInt(stringList_.load(std::memory_order_acquire), _o->stringList_.load(std::memory_order_acquire), _prefix + ".stringList", 0x3, _set);
+  Movel::DiffAnyPropertiesInt(intList_.load(std::memory_order_acquire), _o->intList_.load(std::memory_order_acquire), _prefix + ".intList", 0x1, _set);
+  Movel::DiffAnyPropertiesInt(enumList_.load(std::memory_order_acquire), _o->enumList_.load(std::memory_order_acquire), _prefix + ".enumList", 0x3, _set);
 }
-unsigned Smp::AllKinds::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(AllKinds)) - round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(round);
-  size += Movel::GetExtraSize(round, reqString);
-  if (optString) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *optString);
-  if (const auto* held = reqData_) size += held->_GetSize(round);
-  if (const auto* held = optData_) size += held->_GetSize(round);
-  if (const auto* held = reqFault_) size += held->_GetSize(round);
-  if (const auto* held = optFault_) size += held->_GetSize(round);
-  if (const auto* held = reqRef_) size += held->_GetSize(round);
-  if (const auto* held = optRef_) size += held->_GetSize(round);
-  if (const auto* held = reqAny_) size += held->_GetSize(round);
-  if (const auto* held = optAny_) size += held->_GetSize(round);
-  if (const auto* held = message_) size += held->_GetSize(round);
-  if (const auto* held = dataList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = optDataList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = refList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = anyList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = stringList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = intList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = enumList_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  return size;
+unsigned Smp::AllKinds::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(AllKinds)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, reqString);
+  if (optString) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *optString);
+  if (const auto* held = reqData_) _size += held->_GetSize(_round);
+  if (const auto* held = optData_) _size += held->_GetSize(_round);
+  if (const auto* held = reqFault_) _size += held->_GetSize(_round);
+  if (const auto* held = optFault_) _size += held->_GetSize(_round);
+  if (const auto* held = reqRef_) _size += held->_GetSize(_round);
+  if (const auto* held = optRef_) _size += held->_GetSize(_round);
+  if (const auto* held = reqAny_) _size += held->_GetSize(_round);
+  if (const auto* held = optAny_) _size += held->_GetSize(_round);
+  if (const auto* held = message_) _size += held->_GetSize(_round);
+  if (const auto* held = dataList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = optDataList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = refList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = anyList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = stringList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = intList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = enumList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  return _size;
 }
-void Smp::AllKinds::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::AllKinds*>(object);
-  switch (index) {
+void Smp::AllKinds::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::AllKinds*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<std::string*>(out) = o->reqString;
+      *static_cast<std::string*>(_out) = _o->reqString;
       break;
     }
     case 1: {
-      *static_cast<std::string*>(out) = o->optString ? *o->optString : std::string();
+      *static_cast<std::string*>(_out) = _o->optString ? *_o->optString : std::string();
       break;
     }
     case 2: {
-      *static_cast<bool*>(out) = o->reqBool;
+      *static_cast<bool*>(_out) = _o->reqBool;
       break;
     }
     case 3: {
-      *static_cast<bool*>(out) = o->optBool.GetValue();
+      *static_cast<bool*>(_out) = _o->optBool.GetValue();
       break;
     }
     case 4: {
-      *static_cast<signed char*>(out) = o->reqByte;
+      *static_cast<signed char*>(_out) = _o->reqByte;
       break;
     }
     case 5: {
-      *static_cast<signed char*>(out) = o->optByte.GetValue();
+      *static_cast<signed char*>(_out) = _o->optByte.GetValue();
       break;
     }
     case 6: {
-      *static_cast<short*>(out) = o->reqShort;
+      *static_cast<short*>(_out) = _o->reqShort;
       break;
     }
     case 7: {
-      *static_cast<short*>(out) = o->optShort.GetValue();
+      *static_cast<short*>(_out) = _o->optShort.GetValue();
       break;
     }
     case 8: {
-      *static_cast<int*>(out) = o->reqInt;
+      *static_cast<int*>(_out) = _o->reqInt;
       break;
     }
     case 9: {
-      *static_cast<int*>(out) = o->optInt.GetValue();
+      *static_cast<int*>(_out) = _o->optInt.GetValue();
       break;
     }
     case 10: {
-      *static_cast<long long*>(out) = o->reqLong;
+      *static_cast<long long*>(_out) = _o->reqLong;
       break;
     }
     case 11: {
-      *static_cast<long long*>(out) = o->optLong.GetValue();
+      *static_cast<long long*>(_out) = _o->optLong.GetValue();
       break;
     }
     case 12: {
-      *static_cast<float*>(out) = o->reqFloat;
+      *static_cast<float*>(_out) = _o->reqFloat;
       break;
     }
     case 13: {
-      *static_cast<float*>(out) = o->optFloat.GetValue();
+      *static_cast<float*>(_out) = _o->optFloat.GetValue();
       break;
     }
     case 14: {
-      *static_cast<double*>(out) = o->reqDouble;
+      *static_cast<double*>(_out) = _o->reqDouble;
       break;
     }
     case 15: {
-      *static_cast<double*>(out) = o->optDouble.GetValue();
+      *static_cast<double*>(_out) = _o->optDouble.GetValue();
       break;
     }
     case 16: {
-      *static_cast<Smp::Color*>(out) = o->reqEnum;
+      *static_cast<Smp::Color*>(_out) = _o->reqEnum;
       break;
     }
     case 17: {
-      *static_cast<Smp::Color*>(out) = o->optEnum.GetValue();
+      *static_cast<Smp::Color*>(_out) = _o->optEnum.GetValue();
       break;
     }
     case 18: {
-      *static_cast<Basekit::System::DateTime*>(out) = o->reqTime;
+      *static_cast<Basekit::System::DateTime*>(_out) = _o->reqTime;
       break;
     }
     case 19: {
-      *static_cast<Basekit::System::DateTime*>(out) = o->optTime.GetValue();
+      *static_cast<Basekit::System::DateTime*>(_out) = _o->optTime.GetValue();
       break;
     }
     case 20: {
-      *static_cast<std::vector<unsigned char>*>(out) = o->reqBinary;
+      *static_cast<std::vector<unsigned char>*>(_out) = _o->reqBinary;
       break;
     }
     case 21: {
-      *static_cast<std::vector<unsigned char>*>(out) = o->optBinary.GetValue();
+      *static_cast<std::vector<unsigned char>*>(_out) = _o->optBinary.GetValue();
       break;
     }
     case 22: {
-      *static_cast<Movel::TypeName*>(out) = o->reqTypeName;
+      *static_cast<Movel::TypeName*>(_out) = _o->reqTypeName;
       break;
     }
     case 23: {
-      *static_cast<Movel::TypeName*>(out) = o->optTypeName.GetValue();
+      *static_cast<Movel::TypeName*>(_out) = _o->optTypeName.GetValue();
       break;
     }
     case 24: {
-      *static_cast<Movel::MethodName*>(out) = o->reqMethodName;
+      *static_cast<Movel::MethodName*>(_out) = _o->reqMethodName;
       break;
     }
     case 25: {
-      *static_cast<Movel::MethodName*>(out) = o->optMethodName.GetValue();
+      *static_cast<Movel::MethodName*>(_out) = _o->optMethodName.GetValue();
       break;
     }
     case 26: {
-      *static_cast<Movel::PropertyPath*>(out) = o->reqPath;
+      *static_cast<Movel::PropertyPath*>(_out) = _o->reqPath;
       break;
     }
     case 27: {
-      *static_cast<Movel::PropertyPath*>(out) = o->optPath.GetValue();
+      *static_cast<Movel::PropertyPath*>(_out) = _o->optPath.GetValue();
       break;
     }
     case 28: {
-      *static_cast<Movel::Uri*>(out) = o->reqUri;
+      *static_cast<Movel::Uri*>(_out) = _o->reqUri;
       break;
     }
     case 29: {
-      *static_cast<Movel::Uri*>(out) = o->optUri.GetValue();
+      *static_cast<Movel::Uri*>(_out) = _o->optUri.GetValue();
       break;
     }
     case 30: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->reqData_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqData_;
       break;
     }
     case 31: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->optData_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optData_;
       break;
     }
     case 32: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->reqFault_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqFault_;
       break;
     }
     case 33: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->optFault_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optFault_;
       break;
     }
     case 34: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->reqRef_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqRef_;
       break;
     }
     case 35: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->optRef_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optRef_;
       break;
     }
     case 36: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->reqAny_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqAny_;
       break;
     }
     case 37: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->optAny_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optAny_;
       break;
     }
     case 38: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->message_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->message_;
       break;
     }
     case 39: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetDataList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetDataList();
       break;
     }
     case 40: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetOptDataList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetOptDataList();
       break;
     }
     case 41: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetRefList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetRefList();
       break;
     }
     case 42: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetAnyList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetAnyList();
       break;
     }
     case 43: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetStringList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetStringList();
       break;
     }
     case 44: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetIntList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetIntList();
       break;
     }
     case 45: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetEnumList();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetEnumList();
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::AllKinds::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::AllKinds*>(object);
-  switch (index) {
+const void* Smp::AllKinds::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::AllKinds*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->reqString;
+      return &_o->reqString;
     }
     case 1: {
-      return o->optString;
+      return _o->optString;
     }
     case 2: {
-      return &o->reqBool;
+      return &_o->reqBool;
     }
     case 3: {
-      return o->optBool.IsSet() ? &o->optBool.GetValue() : nullptr;
+      return _o->optBool.IsSet() ? &_o->optBool.GetValue() : nullptr;
     }
     case 4: {
-      return &o->reqByte;
+      return &_o->reqByte;
     }
     case 5: {
-      return o->optByte.IsSet() ? &o->optByte.GetValue() : nullptr;
+      return _o->optByte.IsSet() ? &_o->optByte.GetValue() : nullptr;
     }
     case 6: {
-      return &o->reqShort;
+      return &_o->reqShort;
     }
     case 7: {
-      return o->optShort.IsSet() ? &o->optShort.GetValue() : nullptr;
+      return _o->optShort.IsSet() ? &_o->optShort.GetValue() : nullptr;
     }
     case 8: {
-      return &o->reqInt;
+      return &_o->reqInt;
     }
     case 9: {
-      return o->optInt.IsSet() ? &o->optInt.GetValue() : nullptr;
+      return _o->optInt.IsSet() ? &_o->optInt.GetValue() : nullptr;
     }
     case 10: {
-      return &o->reqLong;
+      return &_o->reqLong;
     }
     case 11: {
-      return o->optLong.IsSet() ? &o->optLong.GetValue() : nullptr;
+      return _o->optLong.IsSet() ? &_o->optLong.GetValue() : nullptr;
     }
     case 12: {
-      return &o->reqFloat;
+      return &_o->reqFloat;
     }
     case 13: {
-      return o->optFloat.IsSet() ? &o->optFloat.GetValue() : nullptr;
+      return _o->optFloat.IsSet() ? &_o->optFloat.GetValue() : nullptr;
     }
     case 14: {
-      return &o->reqDouble;
+      return &_o->reqDouble;
     }
     case 15: {
-      return o->optDouble.IsSet() ? &o->optDouble.GetValue() : nullptr;
+      return _o->optDouble.IsSet() ? &_o->optDouble.GetValue() : nullptr;
     }
     case 16: {
-      return &o->reqEnum;
+      return &_o->reqEnum;
     }
     case 17: {
-      return o->optEnum.IsSet() ? &o->optEnum.GetValue() : nullptr;
+      return _o->optEnum.IsSet() ? &_o->optEnum.GetValue() : nullptr;
     }
     case 18: {
-      return &o->reqTime;
+      return &_o->reqTime;
     }
     case 19: {
-      return o->optTime.IsSet() ? &o->optTime.GetValue() : nullptr;
+      return _o->optTime.IsSet() ? &_o->optTime.GetValue() : nullptr;
     }
     case 20: {
-      return &o->reqBinary;
+      return &_o->reqBinary;
     }
     case 21: {
-      return o->optBinary.IsSet() ? &o->optBinary.GetValue() : nullptr;
+      return _o->optBinary.IsSet() ? &_o->optBinary.GetValue() : nullptr;
     }
     case 22: {
-      return &o->reqTypeName;
+      return &_o->reqTypeName;
     }
     case 23: {
-      return o->optTypeName.IsSet() ? &o->optTypeName.GetValue() : nullptr;
+      return _o->optTypeName.IsSet() ? &_o->optTypeName.GetValue() : nullptr;
     }
     case 24: {
-      return &o->reqMethodName;
+      return &_o->reqMethodName;
     }
     case 25: {
-      return o->optMethodName.IsSet() ? &o->optMethodName.GetValue() : nullptr;
+      return _o->optMethodName.IsSet() ? &_o->optMethodName.GetValue() : nullptr;
     }
     case 26: {
-      return &o->reqPath;
+      return &_o->reqPath;
     }
     case 27: {
-      return o->optPath.IsSet() ? &o->optPath.GetValue() : nullptr;
+      return _o->optPath.IsSet() ? &_o->optPath.GetValue() : nullptr;
     }
     case 28: {
-      return &o->reqUri;
+      return &_o->reqUri;
     }
     case 29: {
-      return o->optUri.IsSet() ? &o->optUri.GetValue() : nullptr;
+      return _o->optUri.IsSet() ? &_o->optUri.GetValue() : nullptr;
     }
     case 30: {
-      return o->reqData_;
+      return _o->reqData_;
     }
     case 31: {
-      return o->optData_;
+      return _o->optData_;
     }
     case 32: {
-      return o->reqFault_;
+      return _o->reqFault_;
     }
     case 33: {
-      return o->optFault_;
+      return _o->optFault_;
     }
     case 34: {
-      return o->reqRef_;
+      return _o->reqRef_;
     }
     case 35: {
-      return o->optRef_;
+      return _o->optRef_;
     }
     case 36: {
-      return o->reqAny_;
+      return _o->reqAny_;
     }
     case 37: {
-      return o->optAny_;
+      return _o->optAny_;
     }
     case 38: {
-      return o->message_;
+      return _o->message_;
     }
     case 39: {
-      return o->PeekDataList();
+      return _o->PeekDataList();
     }
     case 40: {
-      return o->PeekOptDataList();
+      return _o->PeekOptDataList();
     }
     case 41: {
-      return o->PeekRefList();
+      return _o->PeekRefList();
     }
     case 42: {
-      return o->PeekAnyList();
+      return _o->PeekAnyList();
     }
     case 43: {
-      return o->PeekStringList();
+      return _o->PeekStringList();
     }
     case 44: {
-      return o->PeekIntList();
+      return _o->PeekIntList();
     }
     case 45: {
-      return o->PeekEnumList();
+      return _o->PeekEnumList();
     }
     default:
       return nullptr;
   }
 }
-void Smp::AllKinds::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::AllKinds*>(object);
-  switch (index) {
+void Smp::AllKinds::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::AllKinds*>(_object);
+  switch (_index) {
     case 0: {
-      o->reqString = *static_cast<const std::string*>(in);
+      _o->reqString = *static_cast<const std::string*>(_in);
       break;
     }
     case 1: {
-      Movel::SetOptionalString(o->optString, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->optString, *static_cast<const std::string*>(_in));
       break;
     }
     case 2: {
-      o->reqBool = *static_cast<const bool*>(in);
+      _o->reqBool = *static_cast<const bool*>(_in);
       break;
     }
     case 3: {
-      o->optBool = *static_cast<const bool*>(in);
+      _o->optBool = *static_cast<const bool*>(_in);
       break;
     }
     case 4: {
-      o->reqByte = *static_cast<const signed char*>(in);
+      _o->reqByte = *static_cast<const signed char*>(_in);
       break;
     }
     case 5: {
-      o->optByte = *static_cast<const signed char*>(in);
+      _o->optByte = *static_cast<const signed char*>(_in);
       break;
     }
     case 6: {
-      o->reqShort = *static_cast<const short*>(in);
+      _o->reqShort = *static_cast<const short*>(_in);
       break;
     }
     case 7: {
-      o->optShort = *static_cast<const short*>(in);
+      _o->optShort = *static_cast<const short*>(_in);
       break;
     }
     case 8: {
-      o->reqInt = *static_cast<const int*>(in);
+      _o->reqInt = *static_cast<const int*>(_in);
       break;
     }
     case 9: {
-      o->optInt = *static_cast<const int*>(in);
+      _o->optInt = *static_cast<const int*>(_in);
       break;
     }
     case 10: {
-      o->reqLong = *static_cast<const long long*>(in);
+      _o->reqLong = *static_cast<const long long*>(_in);
       break;
     }
     case 11: {
-      o->optLong = *static_cast<const long long*>(in);
+      _o->optLong = *static_cast<const long long*>(_in);
       break;
     }
     case 12: {
-      o->reqFloat = *static_cast<const float*>(in);
+      _o->reqFloat = *static_cast<const float*>(_in);
       break;
     }
     case 13: {
-      o->optFloat = *static_cast<const float*>(in);
+      _o->optFloat = *static_cast<const float*>(_in);
       break;
     }
     case 14: {
-      o->reqDouble = *static_cast<const double*>(in);
+      _o->reqDouble = *static_cast<const double*>(_in);
       break;
     }
     case 15: {
-      o->optDouble = *static_cast<const double*>(in);
+      _o->optDouble = *static_cast<const double*>(_in);
       break;
     }
     case 16: {
-      o->reqEnum = *static_cast<const Smp::Color*>(in);
+      _o->reqEnum = *static_cast<const Smp::Color*>(_in);
       break;
     }
     case 17: {
-      o->optEnum = *static_cast<const Smp::Color*>(in);
+      _o->optEnum = *static_cast<const Smp::Color*>(_in);
       break;
     }
     case 18: {
-      o->reqTime = *static_cast<const Basekit::System::DateTime*>(in);
+      _o->reqTime = *static_cast<const Basekit::System::DateTime*>(_in);
       break;
     }
     case 19: {
-      o->optTime = *static_cast<const Basekit::System::DateTime*>(in);
+      _o->optTime = *static_cast<const Basekit::System::DateTime*>(_in);
       break;
     }
     case 20: {
-      o->reqBinary = *static_cast<const std::vector<unsigned char>*>(in);
+      _o->reqBinary = *static_cast<const std::vector<unsigned char>*>(_in);
       break;
     }
     case 21: {
-      o->optBinary = *static_cast<const std::vector<unsigned char>*>(in);
+      _o->optBinary = *static_cast<const std::vector<unsigned char>*>(_in);
       break;
     }
     case 22: {
-      o->reqTypeName = *static_cast<const Movel::TypeName*>(in);
+      _o->reqTypeName = *static_cast<const Movel::TypeName*>(_in);
       break;
     }
     case 23: {
-      o->optTypeName = *static_cast<const Movel::TypeName*>(in);
+      _o->optTypeName = *static_cast<const Movel::TypeName*>(_in);
       break;
     }
     case 24: {
-      o->reqMethodName = *static_cast<const Movel::MethodName*>(in);
+      _o->reqMethodName = *static_cast<const Movel::MethodName*>(_in);
       break;
     }
     case 25: {
-      o->optMethodName = *static_cast<const Movel::MethodName*>(in);
+      _o->optMethodName = *static_cast<const Movel::MethodName*>(_in);
       break;
     }
     case 26: {
-      o->reqPath = *static_cast<const Movel::PropertyPath*>(in);
+      _o->reqPath = *static_cast<const Movel::PropertyPath*>(_in);
       break;
     }
     case 27: {
-      o->optPath = *static_cast<const Movel::PropertyPath*>(in);
+      _o->optPath = *static_cast<const Movel::PropertyPath*>(_in);
       break;
     }
     case 28: {
-      o->reqUri = *static_cast<const Movel::Uri*>(in);
+      _o->reqUri = *static_cast<const Movel::Uri*>(_in);
       break;
     }
     case 29: {
-      o->optUri = *static_cast<const Movel::Uri*>(in);
+      _o->optUri = *static_cast<const Movel::Uri*>(_in);
       break;
     }
     case 30: {
-      o->SetReqData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetReqData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 31: {
-      o->SetOptData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetOptData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 32: {
-      o->SetReqFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetReqFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 33: {
-      o->SetOptFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetOptFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 34: {
-      o->SetReqRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetReqRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 35: {
-      o->SetOptRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetOptRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 36: {
-      o->SetReqAny(*static_cast<Movel::Any* const*>(in));
+      _o->SetReqAny(*static_cast<Movel::Any* const*>(_in));
       break;
     }
     case 37: {
-      o->SetOptAny(*static_cast<Movel::Any* const*>(in));
+      _o->SetOptAny(*static_cast<Movel::Any* const*>(_in));
       break;
     }
     case 38: {
-      o->SetMessage(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetMessage(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 39: {
-      o->SetDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 40: {
-      o->SetOptDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetOptDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 41: {
-      o->SetRefList(Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetRefList(Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 42: {
-      o->SetAnyList(Movel::NarrowAny<Movel::DataArray<Movel::Any>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetAnyList(Movel::NarrowAny<Movel::DataArray<Movel::Any>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 43: {
-      o->SetStringList(Movel::NarrowAny<Movel::Array<std::string>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetStringList(Movel::NarrowAny<Movel::Array<std::string>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 44: {
-      o->SetIntList(Movel::NarrowAny<Movel::Array<int>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetIntList(Movel::NarrowAny<Movel::Array<int>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 45: {
-      o->SetEnumList(Movel::NarrowAny<Movel::Array<Smp::Color>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetEnumList(Movel::NarrowAny<Movel::Array<Smp::Color>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     default:
       break;
   }
 }
-void Smp::AllKinds::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::AllKinds*>(object);
-  switch (index) {
+void Smp::AllKinds::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::AllKinds*>(_object);
+  switch (_index) {
     case 0: {
-      o->reqString.swap(*static_cast<std::string*>(io));
+      _o->reqString.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 1: {
-      std::swap(o->optString, *static_cast<std::string**>(io));
+      std::swap(_o->optString, *static_cast<std::string**>(_io));
       break;
     }
     case 2: {
-      std::swap(o->reqBool, *static_cast<bool*>(io));
+      std::swap(_o->reqBool, *static_cast<bool*>(_io));
       break;
     }
     case 3: {
-      o->optBool.Swap(*static_cast<Basekit::Optional<bool>*>(io));
+      _o->optBool.Swap(*static_cast<Basekit::Optional<bool>*>(_io));
       break;
     }
     case 4: {
-      std::swap(o->reqByte, *static_cast<signed char*>(io));
+      std::swap(_o->reqByte, *static_cast<signed char*>(_io));
       break;
     }
     case 5: {
-      o->optByte.Swap(*static_cast<Basekit::Optional<signed char>*>(io));
+      _o->optByte.Swap(*static_cast<Basekit::Optional<signed char>*>(_io));
       break;
     }
     case 6: {
-      std::swap(o->reqShort, *static_cast<short*>(io));
+      std::swap(_o->reqShort, *static_cast<short*>(_io));
       break;
     }
     case 7: {
-      o->optShort.Swap(*static_cast<Basekit::Optional<short>*>(io));
+      _o->optShort.Swap(*static_cast<Basekit::Optional<short>*>(_io));
       break;
     }
     case 8: {
-      std::swap(o->reqInt, *static_cast<int*>(io));
+      std::swap(_o->reqInt, *static_cast<int*>(_io));
       break;
     }
     case 9: {
-      o->optInt.Swap(*static_cast<Basekit::Optional<int>*>(io));
+      _o->optInt.Swap(*static_cast<Basekit::Optional<int>*>(_io));
       break;
     }
     case 10: {
-      std::swap(o->reqLong, *static_cast<long long*>(io));
+      std::swap(_o->reqLong, *static_cast<long long*>(_io));
       break;
     }
     case 11: {
-      o->optLong.Swap(*static_cast<Basekit::Optional<long long>*>(io));
+      _o->optLong.Swap(*static_cast<Basekit::Optional<long long>*>(_io));
       break;
     }
     case 12: {
-      std::swap(o->reqFloat, *static_cast<float*>(io));
+      std::swap(_o->reqFloat, *static_cast<float*>(_io));
       break;
     }
     case 13: {
-      o->optFloat.Swap(*static_cast<Basekit::Optional<float>*>(io));
+      _o->optFloat.Swap(*static_cast<Basekit::Optional<float>*>(_io));
       break;
     }
     case 14: {
-      std::swap(o->reqDouble, *static_cast<double*>(io));
+      std::swap(_o->reqDouble, *static_cast<double*>(_io));
       break;
     }
     case 15: {
-      o->optDouble.Swap(*static_cast<Basekit::Optional<double>*>(io));
+      _o->optDouble.Swap(*static_cast<Basekit::Optional<double>*>(_io));
       break;
     }
     case 16: {
-      std::swap(o->reqEnum, *static_cast<Smp::Color*>(io));
+      std::swap(_o->reqEnum, *static_cast<Smp::Color*>(_io));
       break;
     }
     case 17: {
-      o->optEnum.Swap(*static_cast<Basekit::Optional<Smp::Color>*>(io));
+      _o->optEnum.Swap(*static_cast<Basekit::Optional<Smp::Color>*>(_io));
       break;
     }
     case 18: {
-      std::swap(o->reqTime, *static_cast<Basekit::System::DateTime*>(io));
+      std::swap(_o->reqTime, *static_cast<Basekit::System::DateTime*>(_io));
       break;
     }
     case 19: {
-      o->optTime.Swap(*static_cast<Basekit::Optional<Basekit::System::DateTime>*>(io));
+      _o->optTime.Swap(*static_cast<Basekit::Optional<Basekit::System::DateTime>*>(_io));
       break;
     }
     case 20: {
-      std::swap(o->reqBinary, *static_cast<std::vector<unsigned char>*>(io));
+      std::swap(_o->reqBinary, *static_cast<std::vector<unsigned char>*>(_io));
       break;
     }
     case 21: {
-      o->optBinary.Swap(*static_cast<Basekit::Optional<std::vector<unsigned char>>*>(io));
+      _o->optBinary.Swap(*static_cast<Basekit::Optional<std::vector<unsigned char>>*>(_io));
       break;
     }
     case 22: {
-      std::swap(o->reqTypeName, *static_cast<Movel::TypeName*>(io));
+      std::swap(_o->reqTypeName, *static_cast<Movel::TypeName*>(_io));
       break;
     }
     case 23: {
-      o->optTypeName.Swap(*static_cast<Basekit::Optional<Movel::TypeName>*>(io));
+      _o->optTypeName.Swap(*static_cast<Basekit::Optional<Movel::TypeName>*>(_io));
       break;
     }
     case 24: {
-      std::swap(o->reqMethodName, *static_cast<Movel::MethodName*>(io));
+      std::swap(_o->reqMethodName, *static_cast<Movel::MethodName*>(_io));
       break;
     }
     case 25: {
-      o->optMethodName.Swap(*static_cast<Basekit::Optional<Movel::MethodName>*>(io));
+      _o->optMethodName.Swap(*static_cast<Basekit::Optional<Movel::MethodName>*>(_io));
       break;
     }
     case 26: {
-      std::swap(o->reqPath, *static_cast<Movel::PropertyPath*>(io));
+      std::swap(_o->reqPath, *static_cast<Movel::PropertyPath*>(_io));
       break;
     }
     case 27: {
-      o->optPath.Swap(*static_cast<Basekit::Optional<Movel::PropertyPath>*>(io));
+      _o->optPath.Swap(*static_cast<Basekit::Optional<Movel::PropertyPath>*>(_io));
       break;
     }
     case 28: {
-      std::swap(o->reqUri, *static_cast<Movel::Uri*>(io));
+      std::swap(_o->reqUri, *static_cast<Movel::Uri*>(_io));
       break;
     }
     case 29: {
-      o->optUri.Swap(*static_cast<Basekit::Optional<Movel::Uri>*>(io));
+      _o->optUri.Swap(*static_cast<Basekit::Optional<Movel::Uri>*>(_io));
       break;
     }
     case 30: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      o->SwapReqDataRaw(incoming, slot);
+      _o->SwapReqDataRaw(incoming, slot);
       break;
     }
     case 31: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      o->SwapOptDataRaw(incoming, slot);
+      _o->SwapOptDataRaw(incoming, slot);
       break;
     }
     case 32: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::SampleFault* incoming = Movel::NarrowAny<Smp::SampleFault>(slot->Get());
-      o->SwapReqFaultRaw(incoming, slot);
+      _o->SwapReqFaultRaw(incoming, slot);
       break;
     }
     case 33: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::SampleFault* incoming = Movel::NarrowAny<Smp::SampleFault>(slot->Get());
-      o->SwapOptFaultRaw(incoming, slot);
+      _o->SwapOptFaultRaw(incoming, slot);
       break;
     }
     case 34: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      o->SwapReqRefRaw(incoming, slot);
+      _o->SwapReqRefRaw(incoming, slot);
       break;
     }
     case 35: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      o->SwapOptRefRaw(incoming, slot);
+      _o->SwapOptRefRaw(incoming, slot);
       break;
     }
     case 36: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Any* incoming = slot->Get();
-      o->SwapReqAnyRaw(incoming, slot);
+      _o->SwapReqAnyRaw(incoming, slot);
       break;
     }
     case 37: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Any* incoming = slot->Get();
-      o->SwapOptAnyRaw(incoming, slot);
+      _o->SwapOptAnyRaw(incoming, slot);
       break;
     }
     case 38: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::LocalizableMessage* incoming = Movel::NarrowAny<Movel::LocalizableMessage>(slot->Get());
-      o->SwapMessageRaw(incoming, slot);
+      _o->SwapMessageRaw(incoming, slot);
       break;
     }
     case 39: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      o->SwapDataListRaw(incoming, slot);
+      _o->SwapDataListRaw(incoming, slot);
       break;
     }
     case 40: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      o->SwapOptDataListRaw(incoming, slot);
+      _o->SwapOptDataListRaw(incoming, slot);
       break;
     }
     case 41: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Movel::MoRef>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(slot->Get());
-      o->SwapRefListRaw(incoming, slot);
+      _o->SwapRefListRaw(incoming, slot);
       break;
     }
     case 42: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Movel::Any>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::Any>>(slot->Get());
-      o->SwapAnyListRaw(incoming, slot);
+      _o->SwapAnyListRaw(incoming, slot);
       break;
     }
     case 43: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Array<std::string>* incoming = Movel::NarrowAny<Movel::Array<std::string>>(slot->Get());
-      o->SwapStringListRaw(incoming, slot);
+      _o->SwapStringListRaw(incoming, slot);
       break;
     }
     case 44: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Array<int>* incoming = Movel::NarrowAny<Movel::Array<int>>(slot->Get());
-      o->SwapIntListRaw(incoming, slot);
+      _o->SwapIntListRaw(incoming, slot);
       break;
     }
     case 45: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Array<Smp::Color>* incoming = Movel::NarrowAny<Movel::Array<Smp::Color>>(slot->Get());
-      o->SwapEnumListRaw(incoming, slot);
+      _o->SwapEnumListRaw(incoming, slot);
       break;
     }
     default:
       break;
   }
 }
-bool Smp::AllKinds::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::AllKinds*>(object);
-  switch (index) {
+bool Smp::AllKinds::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::AllKinds*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
     case 1: {
-      return o->optString != nullptr;
+      return _o->optString != nullptr;
     }
     case 2: {
       return true;
     }
     case 3: {
-      return o->optBool.IsSet();
+      return _o->optBool.IsSet();
     }
     case 4: {
       return true;
     }
     case 5: {
-      return o->optByte.IsSet();
+      return _o->optByte.IsSet();
     }
     case 6: {
       return true;
     }
     case 7: {
-      return o->optShort.IsSet();
+      return _o->optShort.IsSet();
     }
     case 8: {
       return true;
     }
     case 9: {
-      return o->optInt.IsSet();
+      return _o->optInt.IsSet();
     }
     case 10: {
       return true;
     }
     case 11: {
-      return o->optLong.IsSet();
+      return _o->optLong.IsSet();
     }
     case 12: {
       return true;
     }
     case 13: {
-      return o->optFloat.IsSet();
+      return _o->optFloat.IsSet();
     }
     case 14: {
       return true;
     }
     case 15: {
-      return o->optDouble.IsSet();
+      return _o->optDouble.IsSet();
     }
     case 16: {
       return true;
     }
     case 17: {
-      return o->optEnum.IsSet();
+      return _o->optEnum.IsSet();
     }
     case 18: {
       return true;
     }
     case 19: {
-      return o->optTime.IsSet();
+      return _o->optTime.IsSet();
     }
     case 20: {
       return true;
     }
     case 21: {
-      return o->optBinary.IsSet();
+      return _o->optBinary.IsSet();
     }
     case 22: {
       return true;
     }
     case 23: {
-      return o->optTypeName.IsSet();
+      return _o->optTypeName.IsSet();
     }
     case 24: {
       return true;
     }
     case 25: {
-      return o->optMethodName.IsSet();
+      return _o->optMethodName.IsSet();
     }
     case 26: {
       return true;
     }
     case 27: {
-      return o->optPath.IsSet();
+      return _o->optPath.IsSet();
     }
     case 28: {
       return true;
     }
     case 29: {
-      return o->optUri.IsSet();
+      return _o->optUri.IsSet();
     }
     case 30: {
-      return o->reqData_ != nullptr;
+      return _o->reqData_ != nullptr;
     }
     case 31: {
-      return o->optData_ != nullptr;
+      return _o->optData_ != nullptr;
     }
     case 32: {
-      return o->reqFault_ != nullptr;
+      return _o->reqFault_ != nullptr;
     }
     case 33: {
-      return o->optFault_ != nullptr;
+      return _o->optFault_ != nullptr;
     }
     case 34: {
-      return o->reqRef_ != nullptr;
+      return _o->reqRef_ != nullptr;
     }
     case 35: {
-      return o->optRef_ != nullptr;
+      return _o->optRef_ != nullptr;
     }
     case 36: {
-      return o->reqAny_ != nullptr;
+      return _o->reqAny_ != nullptr;
     }
     case 37: {
-      return o->optAny_ != nullptr;
+      return _o->optAny_ != nullptr;
     }
     case 38: {
-      return o->message_ != nullptr;
+      return _o->message_ != nullptr;
     }
     case 39: {
-      return o->PeekDataList() != nullptr;
+      return _o->PeekDataList() != nullptr;
     }
     case 40: {
-      return o->PeekOptDataList() != nullptr;
+      return _o->PeekOptDataList() != nullptr;
     }
     case 41: {
-      return o->PeekRefList() != nullptr;
+      return _o->PeekRefList() != nullptr;
     }
     case 42: {
-      return o->PeekAnyList() != nullptr;
+      return _o->PeekAnyList() != nullptr;
     }
     case 43: {
-      return o->PeekStringList() != nullptr;
+      return _o->PeekStringList() != nullptr;
     }
     case 44: {
-      return o->PeekIntList() != nullptr;
+      return _o->PeekIntList() != nullptr;
     }
     case 45: {
-      return o->PeekEnumList() != nullptr;
+      return _o->PeekEnumList() != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::AllKinds::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::AllKinds*>(object);
-  switch (index) {
+void Smp::AllKinds::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::AllKinds*>(_object);
+  switch (_index) {
     case 1: {
-      delete o->optString;
-      o->optString = nullptr;
+      delete _o->optString;
+      _o->optString = nullptr;
       break;
     }
     case 3: {
-      o->optBool.Unset();
+      _o->optBool.Unset();
       break;
     }
     case 5: {
-      o->optByte.Unset();
+      _o->optByte.Unset();
       break;
     }
     case 7: {
-      o->optShort.Unset();
+      _o->optShort.Unset();
       break;
     }
     case 9: {
-      o->optInt.Unset();
+      _o->optInt.Unset();
       break;
     }
     case 11: {
-      o->optLong.Unset();
+      _o->optLong.Unset();
       break;
     }
     case 13: {
-      o->optFloat.Unset();
+      _o->optFloat.Unset();
       break;
     }
     case 15: {
-      o->optDouble.Unset();
+      _o->optDouble.Unset();
       break;
     }
     case 17: {
-      o->optEnum.Unset();
+      _o->optEnum.Unset();
       break;
     }
     case 19: {
-      o->optTime.Unset();
+      _o->optTime.Unset();
       break;
     }
     case 21: {
-      o->optBinary.Unset();
+      _o->optBinary.Unset();
       break;
     }
     case 23: {
-      o->optTypeName.Unset();
+      _o->optTypeName.Unset();
       break;
     }
     case 25: {
-      o->optMethodName.Unset();
+      _o->optMethodName.Unset();
       break;
     }
     case 27: {
-      o->optPath.Unset();
+      _o->optPath.Unset();
       break;
     }
     case 29: {
-      o->optUri.Unset();
+      _o->optUri.Unset();
       break;
     }
     case 31: {
-      o->SetOptData(nullptr);
+      _o->SetOptData(nullptr);
       break;
     }
     case 33: {
-      o->SetOptFault(nullptr);
+      _o->SetOptFault(nullptr);
       break;
     }
     case 35: {
-      o->SetOptRef(nullptr);
+      _o->SetOptRef(nullptr);
       break;
     }
     case 37: {
-      o->SetOptAny(nullptr);
+      _o->SetOptAny(nullptr);
       break;
     }
     case 38: {
-      o->SetMessage(nullptr);
+      _o->SetMessage(nullptr);
       break;
     }
     case 40: {
-      o->SetOptDataList(nullptr);
+      _o->SetOptDataList(nullptr);
       break;
     }
     case 41: {
-      o->SetRefList(nullptr);
+      _o->SetRefList(nullptr);
       break;
     }
     case 42: {
-      o->SetAnyList(nullptr);
+      _o->SetAnyList(nullptr);
       break;
     }
     case 43: {
-      o->SetStringList(nullptr);
+      _o->SetStringList(nullptr);
       break;
     }
     case 45: {
-      o->SetEnumList(nullptr);
+      _o->SetEnumList(nullptr);
       break;
     }
     default:
@@ -1979,10 +1982,10 @@ Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty,
   try {
     SetDynamicProperty(dynamicProperty);
     SetItems(items);
-    current_ = current;
-    if (current_) current_->IncRef();
-    target_ = target;
-    if (target_) target_->IncRef();
+    this->current_ = current;
+    if (this->current_) this->current_->IncRef();
+    this->target_ = target;
+    if (this->target_) this->target_->IncRef();
     if (password.IsSet()) this->password = new std::string(password.GetValue());
     this->pin = pin;
     this->counter = counter;
@@ -1995,37 +1998,37 @@ Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty,
     throw;
   }
 }
-Smp::Flagged::Flagged(const Smp::Flagged& other) : Movel::DynamicData(other) {
+Smp::Flagged::Flagged(const Smp::Flagged& _other) : Movel::DynamicData(_other) {
   try {
-    if (const Movel::DataArray<Movel::DynamicProperty>* from = other.dynamicProperty_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Movel::DynamicProperty>* from = _other.dynamicProperty_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Movel::DynamicProperty>*>(from->_Clone());
       copy->IncRef();
       dynamicProperty_.store(copy, std::memory_order_release);
     }
-    if (const Movel::DataArray<Smp::Base>* from = other.items_.load(std::memory_order_acquire)) {
+    if (const Movel::DataArray<Smp::Base>* from = _other.items_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
       copy->IncRef();
       items_.store(copy, std::memory_order_release);
     }
-    if (other.current_) {
-      current_ = static_cast<Smp::Base*>(other.current_->_Clone());
+    if (_other.current_) {
+      current_ = static_cast<Smp::Base*>(_other.current_->_Clone());
       current_->IncRef();
     }
-    if (other.target_) {
-      target_ = static_cast<Smp::Base*>(other.target_->_Clone());
+    if (_other.target_) {
+      target_ = static_cast<Smp::Base*>(_other.target_->_Clone());
       target_->IncRef();
     }
-    if (other.password) password = new std::string(*other.password);
-    pin = other.pin;
-    counter = other.counter;
-    if (const Movel::Array<long long>* from = other.samples_.load(std::memory_order_acquire)) {
+    if (_other.password) password = new std::string(*_other.password);
+    pin = _other.pin;
+    counter = _other.counter;
+    if (const Movel::Array<long long>* from = _other.samples_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::Array<long long>*>(from->_Clone());
       copy->IncRef();
       samples_.store(copy, std::memory_order_release);
     }
-    label = other.label;
-    owner = other.owner;
-    if (other.optLabel) optLabel = new std::string(*other.optLabel);
+    label = _other.label;
+    owner = _other.owner;
+    if (_other.optLabel) optLabel = new std::string(*_other.optLabel);
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -2143,270 +2146,271 @@ Movel::Array<long long>* Smp::Flagged::GetSamples() const {
 void Smp::Flagged::SwapSamplesRaw(Movel::Array<long long>* incoming, Basekit::Ref<Movel::Any>* slot) {
   slot->ExchangeRaw(samples_.exchange(incoming, std::memory_order_acq_rel));
 }
-bool Smp::Flagged::_IsEqual(const Movel::Any* other, bool lenient) const {
-  const auto* o = static_cast<const Smp::Flagged*>(other);
-  if (!Movel::AreEqualAnysInt(dynamicProperty_.load(std::memory_order_acquire), o->dynamicProperty_.load(std::memory_order_acquire), 0x3, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(items_.load(std::memory_order_acquire), o->items_.load(std::memory_order_acquire), 0x13, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(current_, o->current_, 0x22, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(target_, o->target_, 0x20, lenient)) return false;
-  if (!Movel::OptionalStringsEqual(password, o->password) && !(lenient && !o->password)) return false;
-  if (!(pin == o->pin)) return false;
-  if (!(counter == o->counter)) return false;
-  if (!Movel::AreEqualAnysInt(samples_.load(std::memory_order_acquire), o->samples_.load(std::memory_order_acquire), 0x403, lenient)) return false;
-  if (!(label == o->label)) return false;
-  if (!(owner == o->owner)) return false;
-  if (!Movel::OptionalStringsEqual(optLabel, o->optLabel) && !(lenient && !o->optLabel)) return false;
+bool Smp::Flagged::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  const auto* _o = static_cast<const Smp::Flagged*>(_other);
+  if (!Movel::AreEqualAnysInt(dynamicProperty_.load(std::memory_order_acquire), _o->dynamicProperty_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(items_.load(std::memory_order_acquire), _o->items_.load(std::memory_order_acquire), 0x13, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(current_, _o->current_, 0x22, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(target_, _o->target_, 0x20, _lenient)) return false;
+  if (!Movel::OptionalStringsEqual(password, _o->password) && !(_lenient && !_o->password)) return false;
+  if (!(pin == _o->pin)) return false;
+  if (!(counter == _o->counter)) return false;
+  if (!Movel::AreEqualAnysInt(samples_.load(std::memory_order_acquire), _o->samples_.load(std::memory_order_acquire), 0x403, _lenient)) return false;
+  if (!(label == _o->label)) return false;
+  if (!(owner == _o->owner)) return false;
+  if (!Movel::OptionalStringsEqual(optLabel, _o->optLabel) && !(_lenient && !_o->optLabel)) return false;
   return true;
 }
-void Smp::Flagged::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  const auto* o = static_cast<const Smp::Flagged*>(other);
-  Movel::DiffAnyPropertiesInt(dynamicProperty_.load(std::memory_order_acquire), o->dynamicProperty_.load(std::memory_order_acquire), prefix + ".dynamicProperty", 0x3, set);
-  Movel::DiffAnyPropertiesInt(items_.load(std::memory_order_acquire), o->items_.load(std::memory_order_acquire), prefix + ".items", 0x13, set);
-  Movel::DiffAnyPropertiesInt(current_, o->current_, prefix + ".current", 0x22, set);
-  Movel::DiffAnyPropertiesInt(target_, o->target_, prefix + ".target", 0x20, set);
-  if (!Movel::OptionalStringsEqual(password, o->password)) set.Append(Movel::PropertyPath(prefix + ".password"));
-  if (!(pin == o->pin)) set.Append(Movel::PropertyPath(prefix + ".pin"));
-  if (!(counter == o->counter)) set.Append(Movel::PropertyPath(prefix + ".counter"));
-  Movel::DiffAnyPropertiesInt(samples_.load(std::memory_order_acquire), o->samples_.load(std::memory_order_acquire), prefix + ".samples", 0x403, set);
-  if (!(label == o->label)) set.Append(Movel::PropertyPath(prefix + ".label"));
-  if (!(owner == o->owner)) set.Append(Movel::PropertyPath(prefix + ".owner"));
-  if (!Movel::OptionalStringsEqual(optLabel, o->optLabel)) set.Append(Movel::PropertyPath(prefix + ".optLabel"));
+void Smp::Flagged::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  const auto* _o = static_cast<const Smp::Flagged*>(_other);
+  Movel::DiffAnyPropertiesInt(dynamicProperty_.load(std::memory_order_acquire), _o->dynamicProperty_.load(std::memory_order_acquire), _prefix + ".dynamicProperty", 0x3, _set);
+  Movel::DiffAnyPropertiesInt(items_.load(std::memory_order_acquire), _o->items_.load(std::memory_order_acquire), _prefix + ".items", 0x13, _set);
+  Movel::DiffAnyPropertiesInt(current_, _o->current_, _prefix + ".current", 0x22, _set);
+  Movel::DiffAnyPropertiesInt(target_, _o->target_, _prefix + ".target", 0x20, _set);
+  if (!Movel::OptionalStringsEqual(password, _o->password)) _set.Append(Movel::PropertyPath(_prefix + ".password"));
+  if (!(pin == _o->pin)) _set.Append(Movel::PropertyPath(_prefix + ".pin"));
+  if (!(counter == _o->counter)) _set.Append(Movel::PropertyPath(_prefix + ".counter"));
+  Movel::DiffAnyPropertiesInt(samples_.load(std::memory_order_acquire), _o->samples_.load(std::memory_order_acquire), _prefix + ".samples", 0x403, _set);
+  if (!(label == _o->label)) _set.Append(Movel::PropertyPath(_prefix + ".label"));
+  if (!(owner == _o->owner)) _set.Append(Movel::PropertyPath(_prefix + ".owner"));
+  if (!Movel::OptionalStringsEqual(optLabel, _o->optLabel)) _set.Append(Movel::PropertyPath(_prefix + ".optLabel"));
 }
-unsigned Smp::Flagged::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Flagged)) - round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(round);
-  if (const auto* held = dynamicProperty_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = items_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  if (const auto* held = current_) size += held->_GetSize(round);
-  if (const auto* held = target_) size += held->_GetSize(round);
-  if (password) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *password);
-  size += Movel::GetExtraSize(round, pin);
-  if (const auto* held = samples_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  size += Movel::GetExtraSize(round, label);
-  size += Movel::GetExtraSize(round, owner);
-  if (optLabel) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *optLabel);
-  return size;
+unsigned Smp::Flagged::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Flagged)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
+  if (const auto* held = dynamicProperty_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = items_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  if (const auto* held = current_) _size += held->_GetSize(_round);
+  if (const auto* held = target_) _size += held->_GetSize(_round);
+  if (password) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *password);
+  _size += Movel::GetExtraSize(_round, pin);
+  if (const auto* held = samples_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, label);
+  _size += Movel::GetExtraSize(_round, owner);
+  if (optLabel) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *optLabel);
+  return _size;
 }
-void Smp::Flagged::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Flagged*>(object);
-  switch (index) {
+void Smp::Flagged::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Flagged*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetDynamicProperty();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetDynamicProperty();
       break;
     }
     case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetItems();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetItems();
       break;
     }
     case 2: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->current_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->current_;
       break;
     }
     case 3: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->target_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->target_;
       break;
     }
     case 4: {
-      *static_cast<std::string*>(out) = o->password ? *o->password : std::string();
+      *static_cast<std::string*>(_out) = _o->password ? *_o->password : std::string();
       break;
     }
     case 5: {
-      *static_cast<std::string*>(out) = o->pin;
+      *static_cast<std::string*>(_out) = _o->pin;
       break;
     }
     case 6: {
-      *static_cast<long long*>(out) = o->counter;
+      *static_cast<long long*>(_out) = _o->counter;
       break;
     }
     case 7: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetSamples();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetSamples();
       break;
     }
     case 8: {
-      *static_cast<std::string*>(out) = o->label;
+      *static_cast<std::string*>(_out) = _o->label;
       break;
     }
     case 9: {
-      *static_cast<std::string*>(out) = o->owner;
+      *static_cast<std::string*>(_out) = _o->owner;
       break;
     }
     case 10: {
-      *static_cast<std::string*>(out) = o->optLabel ? *o->optLabel : std::string();
+      *static_cast<std::string*>(_out) = _o->optLabel ? *_o->optLabel : std::string();
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Flagged::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Flagged*>(object);
-  switch (index) {
+const void* Smp::Flagged::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Flagged*>(_object);
+  switch (_index) {
     case 0: {
-      return o->PeekDynamicProperty();
+      return _o->PeekDynamicProperty();
     }
     case 1: {
-      return o->PeekItems();
+      return _o->PeekItems();
     }
     case 2: {
-      return o->current_;
+      return _o->current_;
     }
     case 3: {
-      return o->target_;
+      return _o->target_;
     }
     case 4: {
-      return o->password;
+      return _o->password;
     }
     case 5: {
-      return &o->pin;
+      return &_o->pin;
     }
     case 6: {
-      return &o->counter;
+      return &_o->counter;
     }
     case 7: {
-      return o->PeekSamples();
+      return _o->PeekSamples();
     }
     case 8: {
-      return &o->label;
+      return &_o->label;
     }
     case 9: {
-      return &o->owner;
+      return &_o->owner;
     }
     case 10: {
-      return o->optLabel;
+      return _o->optLabel;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Flagged::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Flagged*>(object);
-  switch (index) {
+void Smp::Flagged::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Flagged*>(_object);
+  switch (_index) {
     case 0: {
-      o->SetDynamicProperty(Movel::NarrowAny<Movel::DataArray<Movel::DynamicProperty>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetDynamicProperty(Movel::NarrowAny<Movel::DataArray<Movel::DynamicProperty>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 1: {
-      o->SetItems(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetItems(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 2: {
-      o->SetCurrent(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetCurrent(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 3: {
-      o->SetTarget(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetTarget(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 4: {
-      Movel::SetOptionalString(o->password, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->password, *static_cast<const std::string*>(_in));
       break;
     }
     case 5: {
-      o->pin = *static_cast<const std::string*>(in);
+      _o->pin = *static_cast<const std::string*>(_in);
       break;
     }
     case 6: {
-      o->counter = *static_cast<const long long*>(in);
+      _o->counter = *static_cast<const long long*>(_in);
       break;
     }
     case 7: {
-      o->SetSamples(Movel::NarrowAny<Movel::Array<long long>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetSamples(Movel::NarrowAny<Movel::Array<long long>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 8: {
-      o->label = *static_cast<const std::string*>(in);
+      _o->label = *static_cast<const std::string*>(_in);
       break;
     }
     case 9: {
-      o->owner = *static_cast<const std::string*>(in);
+      _o->owner = *static_cast<const std::string*>(_in);
       break;
     }
     case 10: {
-      Movel::SetOptionalString(o->optLabel, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->optLabel, *static_cast<const std::string*>(_in));
       break;
     }
     default:
       break;
   }
 }
-void Smp::Flagged::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Flagged*>(object);
-  switch (index) {
+void Smp::Flagged::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Flagged*>(_object);
+  switch (_index) {
     case 0: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Movel::DynamicProperty>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::DynamicProperty>>(slot->Get());
-      o->SwapDynamicPropertyRaw(incoming, slot);
+      _o->SwapDynamicPropertyRaw(incoming, slot);
       break;
     }
     case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      o->SwapItemsRaw(incoming, slot);
+      _o->SwapItemsRaw(incoming, slot);
       break;
     }
     case 2: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      o->SwapCurrentRaw(incoming, slot);
+      _o->SwapCurrentRaw(incoming, slot);
       break;
     }
     case 3: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      o->SwapTargetRaw(incoming, slot);
+      _o->SwapTargetRaw(incoming, slot);
       break;
     }
     case 4: {
-      std::swap(o->password, *static_cast<std::string**>(io));
+      std::swap(_o->password, *static_cast<std::string**>(_io));
       break;
     }
     case 5: {
-      o->pin.swap(*static_cast<std::string*>(io));
+      _o->pin.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 6: {
-      std::swap(o->counter, *static_cast<long long*>(io));
+      std::swap(_o->counter, *static_cast<long long*>(_io));
       break;
     }
     case 7: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Array<long long>* incoming = Movel::NarrowAny<Movel::Array<long long>>(slot->Get());
-      o->SwapSamplesRaw(incoming, slot);
+      _o->SwapSamplesRaw(incoming, slot);
       break;
     }
     case 8: {
-      o->label.swap(*static_cast<std::string*>(io));
+      _o->label.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 9: {
-      o->owner.swap(*static_cast<std::string*>(io));
+      _o->owner.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 10: {
-      std::swap(o->optLabel, *static_cast<std::string**>(io));
+      std::swap(_o->optLabel, *static_cast<std::string**>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Flagged::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Flagged*>(object);
-  switch (index) {
+bool Smp::Flagged::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Flagged*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
-      return o->PeekDynamicProperty() != nullptr;
+      return _o->PeekDynamicProperty() != nullptr;
     }
     case 1: {
-      return o->PeekItems() != nullptr;
+      return _o->PeekItems() != nullptr;
     }
     case 2: {
-      return o->current_ != nullptr;
+      return _o->current_ != nullptr;
     }
     case 3: {
-      return o->target_ != nullptr;
+      return _o->target_ != nullptr;
     }
     case 4: {
-      return o->password != nullptr;
+      return _o->password != nullptr;
     }
     case 5: {
       return true;
@@ -2415,7 +2419,7 @@ bool Smp::Flagged::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
     }
     case 7: {
-      return o->PeekSamples() != nullptr;
+      return _o->PeekSamples() != nullptr;
     }
     case 8: {
       return true;
@@ -2424,39 +2428,39 @@ bool Smp::Flagged::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
     }
     case 10: {
-      return o->optLabel != nullptr;
+      return _o->optLabel != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::Flagged::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::Flagged*>(object);
-  switch (index) {
+void Smp::Flagged::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::Flagged*>(_object);
+  switch (_index) {
     case 0: {
-      o->SetDynamicProperty(nullptr);
+      _o->SetDynamicProperty(nullptr);
       break;
     }
     case 1: {
-      o->SetItems(nullptr);
+      _o->SetItems(nullptr);
       break;
     }
     case 2: {
-      o->SetCurrent(nullptr);
+      _o->SetCurrent(nullptr);
       break;
     }
     case 4: {
-      delete o->password;
-      o->password = nullptr;
+      delete _o->password;
+      _o->password = nullptr;
       break;
     }
     case 7: {
-      o->SetSamples(nullptr);
+      _o->SetSamples(nullptr);
       break;
     }
     case 10: {
-      delete o->optLabel;
-      o->optLabel = nullptr;
+      delete _o->optLabel;
+      _o->optLabel = nullptr;
       break;
     }
     default:
@@ -2490,14 +2494,14 @@ Smp::Machine::Machine() = default;
 Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states) {
   try {
     this->class_ = class_;
-    delete_ = delete_;
-    if (delete_) delete_->IncRef();
+    this->delete_ = delete_;
+    if (this->delete_) this->delete_->IncRef();
     if (default_.IsSet()) this->default_ = default_.GetValue();
     if (new_.IsSet()) this->new_ = new std::string(new_.GetValue());
     this->operator_ = operator_;
     this->int_ = int_;
-    type_ = type;
-    if (type_) type_->IncRef();
+    this->type_ = type;
+    if (this->type_) this->type_->IncRef();
     this->size = size;
     this->state = state;
     SetStates(states);
@@ -2506,24 +2510,24 @@ Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basek
     throw;
   }
 }
-Smp::Machine::Machine(const Smp::Machine& other) : Movel::DynamicData(other) {
+Smp::Machine::Machine(const Smp::Machine& _other) : Movel::DynamicData(_other) {
   try {
-    class_ = other.class_;
-    if (other.delete_) {
-      delete_ = static_cast<Smp::Base*>(other.delete_->_Clone());
+    class_ = _other.class_;
+    if (_other.delete_) {
+      delete_ = static_cast<Smp::Base*>(_other.delete_->_Clone());
       delete_->IncRef();
     }
-    if (other.default_.IsSet()) default_ = other.default_.GetValue();
-    if (other.new_) new_ = new std::string(*other.new_);
-    operator_ = other.operator_;
-    int_ = other.int_;
-    if (other.type_) {
-      type_ = static_cast<Movel::Any*>(other.type_->_Clone());
+    if (_other.default_.IsSet()) default_ = _other.default_.GetValue();
+    if (_other.new_) new_ = new std::string(*_other.new_);
+    operator_ = _other.operator_;
+    int_ = _other.int_;
+    if (_other.type_) {
+      type_ = static_cast<Movel::Any*>(_other.type_->_Clone());
       type_->IncRef();
     }
-    size = other.size;
-    state = other.state;
-    if (const Movel::Array<Smp::Machine::State>* from = other.states_.load(std::memory_order_acquire)) {
+    size = _other.size;
+    state = _other.state;
+    if (const Movel::Array<Smp::Machine::State>* from = _other.states_.load(std::memory_order_acquire)) {
       auto* copy = static_cast<Movel::Array<Smp::Machine::State>*>(from->_Clone());
       copy->IncRef();
       states_.store(copy, std::memory_order_release);
@@ -2595,242 +2599,243 @@ Movel::Array<Smp::Machine::State>* Smp::Machine::GetStates() const {
 void Smp::Machine::SwapStatesRaw(Movel::Array<Smp::Machine::State>* incoming, Basekit::Ref<Movel::Any>* slot) {
   slot->ExchangeRaw(states_.exchange(incoming, std::memory_order_acq_rel));
 }
-bool Smp::Machine::_IsEqual(const Movel::Any* other, bool lenient) const {
-  const auto* o = static_cast<const Smp::Machine*>(other);
-  if (!(class_ == o->class_)) return false;
-  if (!Movel::AreEqualAnysInt(delete_, o->delete_, 0x2, lenient)) return false;
-  if (!(default_.IsSet() == o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == o->default_.GetValue()))) && !(lenient && !o->default_.IsSet())) return false;
-  if (!Movel::OptionalStringsEqual(new_, o->new_) && !(lenient && !o->new_)) return false;
-  if (!(operator_ == o->operator_)) return false;
-  if (!(int_ == o->int_)) return false;
-  if (!Movel::AreEqualAnysInt(type_, o->type_, 0x2, lenient)) return false;
-  if (!(size == o->size)) return false;
-  if (!(state == o->state)) return false;
-  if (!Movel::AreEqualAnysInt(states_.load(std::memory_order_acquire), o->states_.load(std::memory_order_acquire), 0x3, lenient)) return false;
+bool Smp::Machine::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  const auto* _o = static_cast<const Smp::Machine*>(_other);
+  if (!(class_ == _o->class_)) return false;
+  if (!Movel::AreEqualAnysInt(delete_, _o->delete_, 0x2, _lenient)) return false;
+  if (!(default_.IsSet() == _o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == _o->default_.GetValue()))) && !(_lenient && !_o->default_.IsSet())) return false;
+  if (!Movel::OptionalStringsEqual(new_, _o->new_) && !(_lenient && !_o->new_)) return false;
+  if (!(operator_ == _o->operator_)) return false;
+  if (!(int_ == _o->int_)) return false;
+  if (!Movel::AreEqualAnysInt(type_, _o->type_, 0x2, _lenient)) return false;
+  if (!(size == _o->size)) return false;
+  if (!(state == _o->state)) return false;
+  if (!Movel::AreEqualAnysInt(states_.load(std::memory_order_acquire), _o->states_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
   return true;
 }
-void Smp::Machine::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  const auto* o = static_cast<const Smp::Machine*>(other);
-  if (!(class_ == o->class_)) set.Append(Movel::PropertyPath(prefix + ".class"));
-  Movel::DiffAnyPropertiesInt(delete_, o->delete_, prefix + ".delete", 0x2, set);
-  if (!(default_.IsSet() == o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == o->default_.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".default"));
-  if (!Movel::OptionalStringsEqual(new_, o->new_)) set.Append(Movel::PropertyPath(prefix + ".new"));
-  if (!(operator_ == o->operator_)) set.Append(Movel::PropertyPath(prefix + ".operator"));
-  if (!(int_ == o->int_)) set.Append(Movel::PropertyPath(prefix + ".int"));
-  Movel::DiffAnyPropertiesInt(type_, o->type_, prefix + ".type", 0x2, set);
-  if (!(size == o->size)) set.Append(Movel::PropertyPath(prefix + ".size"));
-  if (!(state == o->state)) set.Append(Movel::PropertyPath(prefix + ".state"));
-  Movel::DiffAnyPropertiesInt(states_.load(std::memory_order_acquire), o->states_.load(std::memory_order_acquire), prefix + ".states", 0x3, set);
+void Smp::Machine::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  const auto* _o = static_cast<const Smp::Machine*>(_other);
+  if (!(class_ == _o->class_)) _set.Append(Movel::PropertyPath(_prefix + ".class"));
+  Movel::DiffAnyPropertiesInt(delete_, _o->delete_, _prefix + ".delete", 0x2, _set);
+  if (!(default_.IsSet() == _o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == _o->default_.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".default"));
+  if (!Movel::OptionalStringsEqual(new_, _o->new_)) _set.Append(Movel::PropertyPath(_prefix + ".new"));
+  if (!(operator_ == _o->operator_)) _set.Append(Movel::PropertyPath(_prefix + ".operator"));
+  if (!(int_ == _o->int_)) _set.Append(Movel::PropertyPath(_prefix + ".int"));
+  Movel::DiffAnyPropertiesInt(type_, _o->type_, _prefix + ".type", 0x2, _set);
+  if (!(size == _o->size)) _set.Append(Movel::PropertyPath(_prefix + ".size"));
+  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
+  Movel::DiffAnyPropertiesInt(states_.load(std::memory_order_acquire), _o->states_.load(std::memory_order_acquire), _prefix + ".states", 0x3, _set);
 }
-unsigned Smp::Machine::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Machine)) - round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(round);
-  size += Movel::GetExtraSize(round, class_);
-  if (const auto* held = delete_) size += held->_GetSize(round);
-  if (new_) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *new_);
-  if (const auto* held = type_) size += held->_GetSize(round);
-  size += Movel::GetExtraSize(round, size);
-  if (const auto* held = states_.load(std::memory_order_acquire)) size += held->_GetSize(round);
-  return size;
+unsigned Smp::Machine::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Machine)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, class_);
+  if (const auto* held = delete_) _size += held->_GetSize(_round);
+  if (new_) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *new_);
+  if (const auto* held = type_) _size += held->_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, size);
+  if (const auto* held = states_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
+  return _size;
 }
-void Smp::Machine::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Machine*>(object);
-  switch (index) {
+void Smp::Machine::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Machine*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<std::string*>(out) = o->class_;
+      *static_cast<std::string*>(_out) = _o->class_;
       break;
     }
     case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->delete_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->delete_;
       break;
     }
     case 2: {
-      *static_cast<int*>(out) = o->default_.GetValue();
+      *static_cast<int*>(_out) = _o->default_.GetValue();
       break;
     }
     case 3: {
-      *static_cast<std::string*>(out) = o->new_ ? *o->new_ : std::string();
+      *static_cast<std::string*>(_out) = _o->new_ ? *_o->new_ : std::string();
       break;
     }
     case 4: {
-      *static_cast<Smp::Color*>(out) = o->operator_;
+      *static_cast<Smp::Color*>(_out) = _o->operator_;
       break;
     }
     case 5: {
-      *static_cast<int*>(out) = o->int_;
+      *static_cast<int*>(_out) = _o->int_;
       break;
     }
     case 6: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->type_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->type_;
       break;
     }
     case 7: {
-      *static_cast<std::string*>(out) = o->size;
+      *static_cast<std::string*>(_out) = _o->size;
       break;
     }
     case 8: {
-      *static_cast<Smp::Machine::State*>(out) = o->state;
+      *static_cast<Smp::Machine::State*>(_out) = _o->state;
       break;
     }
     case 9: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->GetStates();
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetStates();
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Machine::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Machine*>(object);
-  switch (index) {
+const void* Smp::Machine::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Machine*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->class_;
+      return &_o->class_;
     }
     case 1: {
-      return o->delete_;
+      return _o->delete_;
     }
     case 2: {
-      return o->default_.IsSet() ? &o->default_.GetValue() : nullptr;
+      return _o->default_.IsSet() ? &_o->default_.GetValue() : nullptr;
     }
     case 3: {
-      return o->new_;
+      return _o->new_;
     }
     case 4: {
-      return &o->operator_;
+      return &_o->operator_;
     }
     case 5: {
-      return &o->int_;
+      return &_o->int_;
     }
     case 6: {
-      return o->type_;
+      return _o->type_;
     }
     case 7: {
-      return &o->size;
+      return &_o->size;
     }
     case 8: {
-      return &o->state;
+      return &_o->state;
     }
     case 9: {
-      return o->PeekStates();
+      return _o->PeekStates();
     }
     default:
       return nullptr;
   }
 }
-void Smp::Machine::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Machine*>(object);
-  switch (index) {
+void Smp::Machine::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Machine*>(_object);
+  switch (_index) {
     case 0: {
-      o->class_ = *static_cast<const std::string*>(in);
+      _o->class_ = *static_cast<const std::string*>(_in);
       break;
     }
     case 1: {
-      o->SetDelete(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetDelete(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 2: {
-      o->default_ = *static_cast<const int*>(in);
+      _o->default_ = *static_cast<const int*>(_in);
       break;
     }
     case 3: {
-      Movel::SetOptionalString(o->new_, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->new_, *static_cast<const std::string*>(_in));
       break;
     }
     case 4: {
-      o->operator_ = *static_cast<const Smp::Color*>(in);
+      _o->operator_ = *static_cast<const Smp::Color*>(_in);
       break;
     }
     case 5: {
-      o->int_ = *static_cast<const int*>(in);
+      _o->int_ = *static_cast<const int*>(_in);
       break;
     }
     case 6: {
-      o->SetType(*static_cast<Movel::Any* const*>(in));
+      _o->SetType(*static_cast<Movel::Any* const*>(_in));
       break;
     }
     case 7: {
-      o->size = *static_cast<const std::string*>(in);
+      _o->size = *static_cast<const std::string*>(_in);
       break;
     }
     case 8: {
-      o->state = *static_cast<const Smp::Machine::State*>(in);
+      _o->state = *static_cast<const Smp::Machine::State*>(_in);
       break;
     }
     case 9: {
-      o->SetStates(Movel::NarrowAny<Movel::Array<Smp::Machine::State>>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetStates(Movel::NarrowAny<Movel::Array<Smp::Machine::State>>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     default:
       break;
   }
 }
-void Smp::Machine::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Machine*>(object);
-  switch (index) {
+void Smp::Machine::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Machine*>(_object);
+  switch (_index) {
     case 0: {
-      o->class_.swap(*static_cast<std::string*>(io));
+      _o->class_.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      o->SwapDeleteRaw(incoming, slot);
+      _o->SwapDeleteRaw(incoming, slot);
       break;
     }
     case 2: {
-      o->default_.Swap(*static_cast<Basekit::Optional<int>*>(io));
+      _o->default_.Swap(*static_cast<Basekit::Optional<int>*>(_io));
       break;
     }
     case 3: {
-      std::swap(o->new_, *static_cast<std::string**>(io));
+      std::swap(_o->new_, *static_cast<std::string**>(_io));
       break;
     }
     case 4: {
-      std::swap(o->operator_, *static_cast<Smp::Color*>(io));
+      std::swap(_o->operator_, *static_cast<Smp::Color*>(_io));
       break;
     }
     case 5: {
-      std::swap(o->int_, *static_cast<int*>(io));
+      std::swap(_o->int_, *static_cast<int*>(_io));
       break;
     }
     case 6: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Any* incoming = slot->Get();
-      o->SwapTypeRaw(incoming, slot);
+      _o->SwapTypeRaw(incoming, slot);
       break;
     }
     case 7: {
-      o->size.swap(*static_cast<std::string*>(io));
+      _o->size.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 8: {
-      std::swap(o->state, *static_cast<Smp::Machine::State*>(io));
+      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
       break;
     }
     case 9: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Array<Smp::Machine::State>* incoming = Movel::NarrowAny<Movel::Array<Smp::Machine::State>>(slot->Get());
-      o->SwapStatesRaw(incoming, slot);
+      _o->SwapStatesRaw(incoming, slot);
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Machine::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Machine*>(object);
-  switch (index) {
+bool Smp::Machine::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Machine*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
     case 1: {
-      return o->delete_ != nullptr;
+      return _o->delete_ != nullptr;
     }
     case 2: {
-      return o->default_.IsSet();
+      return _o->default_.IsSet();
     }
     case 3: {
-      return o->new_ != nullptr;
+      return _o->new_ != nullptr;
     }
     case 4: {
       return true;
@@ -2839,7 +2844,7 @@ bool Smp::Machine::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
     }
     case 6: {
-      return o->type_ != nullptr;
+      return _o->type_ != nullptr;
     }
     case 7: {
       return true;
@@ -2848,34 +2853,34 @@ bool Smp::Machine::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
     }
     case 9: {
-      return o->PeekStates() != nullptr;
+      return _o->PeekStates() != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::Machine::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::Machine*>(object);
-  switch (index) {
+void Smp::Machine::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::Machine*>(_object);
+  switch (_index) {
     case 1: {
-      o->SetDelete(nullptr);
+      _o->SetDelete(nullptr);
       break;
     }
     case 2: {
-      o->default_.Unset();
+      _o->default_.Unset();
       break;
     }
     case 3: {
-      delete o->new_;
-      o->new_ = nullptr;
+      delete _o->new_;
+      _o->new_ = nullptr;
       break;
     }
     case 6: {
-      o->SetType(nullptr);
+      _o->SetType(nullptr);
       break;
     }
     case 9: {
-      o->SetStates(nullptr);
+      _o->SetStates(nullptr);
       break;
     }
     default:

@@ -27,9 +27,9 @@ Smp::SampleFault::SampleFault(const Basekit::Optional<std::string>& reason) {
     throw;
   }
 }
-Smp::SampleFault::SampleFault(const Smp::SampleFault& other) : Movel::MethodFault(other) {
+Smp::SampleFault::SampleFault(const Smp::SampleFault& _other) : Movel::MethodFault(_other) {
   try {
-    if (other.reason) reason = new std::string(*other.reason);
+    if (_other.reason) reason = new std::string(*_other.reason);
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -53,82 +53,83 @@ Basekit::Exception* Smp::SampleFault::Exception::Clone() const { return new Exce
 void Smp::SampleFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::SampleFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::SampleFault::Throw() { throw Exception(this); }
-bool Smp::SampleFault::_IsEqual(const Movel::Any* other, bool lenient) const {
-  if (!Movel::MethodFault::_IsEqual(other, lenient)) return false;
-  const auto* o = static_cast<const Smp::SampleFault*>(other);
-  if (!Movel::OptionalStringsEqual(reason, o->reason) && !(lenient && !o->reason)) return false;
+bool Smp::SampleFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  if (!Movel::MethodFault::_IsEqual(_other, _lenient)) return false;
+  const auto* _o = static_cast<const Smp::SampleFault*>(_other);
+  if (!Movel::OptionalStringsEqual(reason, _o->reason) && !(_lenient && !_o->reason)) return false;
   return true;
 }
-void Smp::SampleFault::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  Movel::MethodFault::_DiffProperties(other, prefix, set);
-  const auto* o = static_cast<const Smp::SampleFault*>(other);
-  if (!Movel::OptionalStringsEqual(reason, o->reason)) set.Append(Movel::PropertyPath(prefix + ".reason"));
+void Smp::SampleFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  Movel::MethodFault::_DiffProperties(_other, _prefix, _set);
+  const auto* _o = static_cast<const Smp::SampleFault*>(_other);
+  if (!Movel::OptionalStringsEqual(reason, _o->reason)) _set.Append(Movel::PropertyPath(_prefix + ".reason"));
 }
-unsigned Smp::SampleFault::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(SampleFault)) - round(sizeof(Movel::MethodFault)) + Movel::MethodFault::_GetSize(round);
-  if (reason) size += round(sizeof(std::string)) + Movel::GetExtraSize(round, *reason);
-  return size;
+unsigned Smp::SampleFault::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(SampleFault)) - _round(sizeof(Movel::MethodFault)) + Movel::MethodFault::_GetSize(_round);
+  if (reason) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *reason);
+  return _size;
 }
-void Smp::SampleFault::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::SampleFault*>(object);
-  switch (index) {
+void Smp::SampleFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::SampleFault*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<std::string*>(out) = o->reason ? *o->reason : std::string();
+      *static_cast<std::string*>(_out) = _o->reason ? *_o->reason : std::string();
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::SampleFault::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::SampleFault*>(object);
-  switch (index) {
+const void* Smp::SampleFault::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::SampleFault*>(_object);
+  switch (_index) {
     case 0: {
-      return o->reason;
+      return _o->reason;
     }
     default:
       return nullptr;
   }
 }
-void Smp::SampleFault::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::SampleFault*>(object);
-  switch (index) {
+void Smp::SampleFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::SampleFault*>(_object);
+  switch (_index) {
     case 0: {
-      Movel::SetOptionalString(o->reason, *static_cast<const std::string*>(in));
+      Movel::SetOptionalString(_o->reason, *static_cast<const std::string*>(_in));
       break;
     }
     default:
       break;
   }
 }
-void Smp::SampleFault::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::SampleFault*>(object);
-  switch (index) {
+void Smp::SampleFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::SampleFault*>(_object);
+  switch (_index) {
     case 0: {
-      std::swap(o->reason, *static_cast<std::string**>(io));
+      std::swap(_o->reason, *static_cast<std::string**>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::SampleFault::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::SampleFault*>(object);
-  switch (index) {
+bool Smp::SampleFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::SampleFault*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
-      return o->reason != nullptr;
+      return _o->reason != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::SampleFault::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::SampleFault*>(object);
-  switch (index) {
+void Smp::SampleFault::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::SampleFault*>(_object);
+  switch (_index) {
     case 0: {
-      delete o->reason;
-      o->reason = nullptr;
+      delete _o->reason;
+      _o->reason = nullptr;
       break;
     }
     default:
@@ -158,9 +159,9 @@ Smp::StateFault::StateFault(Smp::Machine::State state) {
     throw;
   }
 }
-Smp::StateFault::StateFault(const Smp::StateFault& other) : Movel::RuntimeFault(other) {
+Smp::StateFault::StateFault(const Smp::StateFault& _other) : Movel::RuntimeFault(_other) {
   try {
-    state = other.state;
+    state = _other.state;
   } catch (...) {
     _ReleaseMembers();
     throw;
@@ -182,68 +183,69 @@ Basekit::Exception* Smp::StateFault::Exception::Clone() const { return new Excep
 void Smp::StateFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::StateFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::StateFault::Throw() { throw Exception(this); }
-bool Smp::StateFault::_IsEqual(const Movel::Any* other, bool lenient) const {
-  if (!Movel::RuntimeFault::_IsEqual(other, lenient)) return false;
-  const auto* o = static_cast<const Smp::StateFault*>(other);
-  if (!(state == o->state)) return false;
+bool Smp::StateFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  if (!Movel::RuntimeFault::_IsEqual(_other, _lenient)) return false;
+  const auto* _o = static_cast<const Smp::StateFault*>(_other);
+  if (!(state == _o->state)) return false;
   return true;
 }
-void Smp::StateFault::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  Movel::RuntimeFault::_DiffProperties(other, prefix, set);
-  const auto* o = static_cast<const Smp::StateFault*>(other);
-  if (!(state == o->state)) set.Append(Movel::PropertyPath(prefix + ".state"));
+void Smp::StateFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  Movel::RuntimeFault::_DiffProperties(_other, _prefix, _set);
+  const auto* _o = static_cast<const Smp::StateFault*>(_other);
+  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
 }
-unsigned Smp::StateFault::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(StateFault)) - round(sizeof(Movel::RuntimeFault)) + Movel::RuntimeFault::_GetSize(round);
-  return size;
+unsigned Smp::StateFault::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(StateFault)) - _round(sizeof(Movel::RuntimeFault)) + Movel::RuntimeFault::_GetSize(_round);
+  return _size;
 }
-void Smp::StateFault::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::StateFault*>(object);
-  switch (index) {
+void Smp::StateFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::StateFault*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<Smp::Machine::State*>(out) = o->state;
+      *static_cast<Smp::Machine::State*>(_out) = _o->state;
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::StateFault::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::StateFault*>(object);
-  switch (index) {
+const void* Smp::StateFault::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::StateFault*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->state;
+      return &_o->state;
     }
     default:
       return nullptr;
   }
 }
-void Smp::StateFault::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::StateFault*>(object);
-  switch (index) {
+void Smp::StateFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::StateFault*>(_object);
+  switch (_index) {
     case 0: {
-      o->state = *static_cast<const Smp::Machine::State*>(in);
+      _o->state = *static_cast<const Smp::Machine::State*>(_in);
       break;
     }
     default:
       break;
   }
 }
-void Smp::StateFault::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::StateFault*>(object);
-  switch (index) {
+void Smp::StateFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::StateFault*>(_object);
+  switch (_index) {
     case 0: {
-      std::swap(o->state, *static_cast<Smp::Machine::State*>(io));
+      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
       break;
     }
     default:
       break;
   }
 }
-bool Smp::StateFault::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::StateFault*>(object);
-  switch (index) {
+bool Smp::StateFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::StateFault*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
@@ -251,9 +253,9 @@ bool Smp::StateFault::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
   }
 }
-void Smp::StateFault::_PropUnset(Movel::DataObject* object, int index) {
-  (void)object;
-  (void)index;
+void Smp::StateFault::_PropUnset(Movel::DataObject* _object, int _index) {
+  (void)_object;
+  (void)_index;
 }
 
 // fault smp.BadValue
@@ -266,7 +268,7 @@ const Movel::DataTypeInfo kSmpBadValueDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 Smp::BadValue::BadValue() = default;
-Smp::BadValue::BadValue(const Smp::BadValue& other) : Movel::Fault::InvalidArgument(other) {
+Smp::BadValue::BadValue(const Smp::BadValue& _other) : Movel::Fault::InvalidArgument(_other) {
 }
 Smp::BadValue::~BadValue() = default;
 Movel::Type* Smp::BadValue::_GetType() const { return Movel::GetDoType<Smp::BadValue>(); }
@@ -287,6 +289,9 @@ void Smp::BadValue::Throw() { throw Exception(this); }
 const Movel::TypeInfo gSmpTaskTypeInfo = {18, "smp.Task", "Task", "smp.version.v1"};
 Movel::ManagedMethod* gSmpTaskMethodObjects[5] = {};
 namespace kortypes_detail {
+void kSmpTaskDispatch(Movel::ManagedObject*, int, Basekit::RefVector<Movel::Any>&,
+    Basekit::Ref<Movel::Any>&);
+Movel::Stub* kSmpTaskCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 const Movel::PropertyInfo kSmpTaskProperties[] = {
     {"info", nullptr, nullptr, &gSmpTaskInfoTypeInfo, 0x004, "smp.version.v1"},
     {"name", nullptr, nullptr, &gStringTypeInfo, 0x004, "smp.version.v1"},
@@ -312,13 +317,127 @@ const Movel::MethodInfo kSmpTaskMethods[] = {
 extern const Movel::ManagedTypeInfo kSmpTaskManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpTaskManagedTypeInfo = {
     &gSmpTaskTypeInfo, &gTydefManagedObjectTypeInfo, kSmpTaskProperties, kSmpTaskMethods,
-    kortypes_detail::NoDispatch, nullptr,
+    kSmpTaskDispatch, kSmpTaskCreateStub,
     gSmpTaskMethodObjects};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Task::_GetType() const { return Movel::GetMoType<Smp::Task>(); }
 const char* const Smp::Task::METHOD_CANCEL = "smp.Task.cancel";
 const char* const Smp::Task::METHOD_WAIT = "smp.Task.wait";
 const char* const Smp::Task::METHOD_RUN = "smp.Task.run";
+Smp::TaskStub::TaskStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(ref, adapter, context) {}
+Smp::TaskStub::TaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(id, adapter, context) {}
+Smp::TaskStub::~TaskStub() = default;
+void Smp::TaskStub::Cancel() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Movel::StubImpl::_Invoke_Task(gSmpTaskMethodObjects[0], args);
+}
+void Smp::TaskStub::Cancel(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[0], args, callback, item);
+}
+void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxOptional(timeout);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[1], args, answer);
+  result = Movel::NarrowAny<Smp::Task::Info>(answer.Get());
+}
+void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxOptional(timeout);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[1], args, callback, item);
+}
+void Smp::TaskStub::Run(Basekit::Ref<Movel::MoRef>& result) {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[2], args, answer);
+  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+}
+void Smp::TaskStub::Run(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[2], args, callback, item);
+}
+void Smp::TaskStub::GetInfo(Basekit::Ref<Smp::Task::Info>& result) {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[3], args, answer);
+  result = Movel::NarrowAny<Smp::Task::Info>(answer.Get());
+}
+void Smp::TaskStub::GetInfo(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[3], args, callback, item);
+}
+std::string Smp::TaskStub::GetName() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[4], args, answer);
+  return Movel::UnboxValue<std::string>(answer.Get());
+}
+void Smp::TaskStub::GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[4], args, callback, item);
+}
+Smp::TaskSkeleton::~TaskSkeleton() = default;
+void Smp::TaskSkeleton::Cancel() {
+  Movel::ThrowNotImplemented("smp.Task.cancel");
+}
+void Smp::TaskSkeleton::Wait(const Basekit::Optional<int>&, Basekit::Ref<Smp::Task::Info>&) {
+  Movel::ThrowNotImplemented("smp.Task.wait");
+}
+void Smp::TaskSkeleton::Run(Basekit::Ref<Movel::MoRef>&) {
+  Movel::ThrowNotImplemented("smp.Task.run");
+}
+void Smp::TaskSkeleton::GetInfo(Basekit::Ref<Smp::Task::Info>&) {
+  Movel::ThrowNotImplemented("smp.Task.info");
+}
+std::string Smp::TaskSkeleton::GetName() {
+  Movel::ThrowNotImplemented("smp.Task.name");
+}
+namespace kortypes_detail {
+void kSmpTaskDispatch(Movel::ManagedObject* object, int index,
+    Basekit::RefVector<Movel::Any>& args, Basekit::Ref<Movel::Any>& result) {
+  Movel::ClearResult(result);
+  Smp::Task* target = Movel::NarrowTarget<Smp::Task>(object);
+  if (!target) return;
+  switch (index) {
+    case 0: {
+      target->Cancel();
+      break;
+    }
+    case 1: {
+      Basekit::Optional<int> a0 = Movel::UnboxOptional<int>(Movel::ArgAt(args, 0));
+      Basekit::Ref<Smp::Task::Info> answer;
+      target->Wait(a0, answer);
+      result = answer.Get();
+      break;
+    }
+    case 2: {
+      Basekit::Ref<Movel::MoRef> answer;
+      target->Run(answer);
+      result = answer.Get();
+      break;
+    }
+    case 3: {
+      Basekit::Ref<Smp::Task::Info> answer;
+      target->GetInfo(answer);
+      result = answer.Get();
+      break;
+    }
+    case 4: {
+      result = Movel::BoxValue<std::string>(target->GetName());
+      break;
+    }
+    default:
+      break;  // an index out of range calls nothing
+  }
+}
+Movel::Stub* kSmpTaskCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
+                               Movel::RequestContext* context) {
+  return new Smp::TaskStub(ref, adapter, context);
+}
+}  // namespace kortypes_detail
 
 // data smp.Task.Info
 const Movel::TypeInfo gSmpTaskInfoTypeInfo = {16, "smp.Task.Info", "TaskInfo", "smp.version.v1"};
@@ -344,32 +463,32 @@ Smp::Task::Info::Info(const std::string& key, Smp::Machine::State state, const B
     this->key = key;
     this->state = state;
     if (progress.IsSet()) this->progress = progress.GetValue();
-    result_ = result;
-    if (result_) result_->IncRef();
-    error_ = error;
-    if (error_) error_->IncRef();
-    description_ = description;
-    if (description_) description_->IncRef();
+    this->result_ = result;
+    if (this->result_) this->result_->IncRef();
+    this->error_ = error;
+    if (this->error_) this->error_->IncRef();
+    this->description_ = description;
+    if (this->description_) this->description_->IncRef();
   } catch (...) {
     _ReleaseMembers();
     throw;
   }
 }
-Smp::Task::Info::Info(const Smp::Task::Info& other) : Movel::DynamicData(other) {
+Smp::Task::Info::Info(const Smp::Task::Info& _other) : Movel::DynamicData(_other) {
   try {
-    key = other.key;
-    state = other.state;
-    if (other.progress.IsSet()) progress = other.progress.GetValue();
-    if (other.result_) {
-      result_ = static_cast<Movel::Any*>(other.result_->_Clone());
+    key = _other.key;
+    state = _other.state;
+    if (_other.progress.IsSet()) progress = _other.progress.GetValue();
+    if (_other.result_) {
+      result_ = static_cast<Movel::Any*>(_other.result_->_Clone());
       result_->IncRef();
     }
-    if (other.error_) {
-      error_ = static_cast<Movel::MethodFault*>(other.error_->_Clone());
+    if (_other.error_) {
+      error_ = static_cast<Movel::MethodFault*>(_other.error_->_Clone());
       error_->IncRef();
     }
-    if (other.description_) {
-      description_ = static_cast<Movel::LocalizableMessage*>(other.description_->_Clone());
+    if (_other.description_) {
+      description_ = static_cast<Movel::LocalizableMessage*>(_other.description_->_Clone());
       description_->IncRef();
     }
   } catch (...) {
@@ -427,161 +546,162 @@ void Smp::Task::Info::SwapDescriptionRaw(Movel::LocalizableMessage* incoming, Ba
   slot->ExchangeRaw(description_);
   description_ = incoming;
 }
-bool Smp::Task::Info::_IsEqual(const Movel::Any* other, bool lenient) const {
-  const auto* o = static_cast<const Smp::Task::Info*>(other);
-  if (!(key == o->key)) return false;
-  if (!(state == o->state)) return false;
-  if (!(progress.IsSet() == o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == o->progress.GetValue()))) && !(lenient && !o->progress.IsSet())) return false;
-  if (!Movel::AreEqualAnysInt(result_, o->result_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(error_, o->error_, 0x2, lenient)) return false;
-  if (!Movel::AreEqualAnysInt(description_, o->description_, 0x2, lenient)) return false;
+bool Smp::Task::Info::_IsEqual(const Movel::Any* _other, bool _lenient) const {
+  const auto* _o = static_cast<const Smp::Task::Info*>(_other);
+  if (!(key == _o->key)) return false;
+  if (!(state == _o->state)) return false;
+  if (!(progress.IsSet() == _o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == _o->progress.GetValue()))) && !(_lenient && !_o->progress.IsSet())) return false;
+  if (!Movel::AreEqualAnysInt(result_, _o->result_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(error_, _o->error_, 0x2, _lenient)) return false;
+  if (!Movel::AreEqualAnysInt(description_, _o->description_, 0x2, _lenient)) return false;
   return true;
 }
-void Smp::Task::Info::_DiffProperties(const Movel::Any* other, const std::string& prefix,
-                             Movel::PropertyDiffSet& set) const {
-  const auto* o = static_cast<const Smp::Task::Info*>(other);
-  if (!(key == o->key)) set.Append(Movel::PropertyPath(prefix + ".key"));
-  if (!(state == o->state)) set.Append(Movel::PropertyPath(prefix + ".state"));
-  if (!(progress.IsSet() == o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == o->progress.GetValue())))) set.Append(Movel::PropertyPath(prefix + ".progress"));
-  Movel::DiffAnyPropertiesInt(result_, o->result_, prefix + ".result", 0x2, set);
-  Movel::DiffAnyPropertiesInt(error_, o->error_, prefix + ".error", 0x2, set);
-  Movel::DiffAnyPropertiesInt(description_, o->description_, prefix + ".description", 0x2, set);
+void Smp::Task::Info::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
+                             Movel::PropertyDiffSet& _set) const {
+  const auto* _o = static_cast<const Smp::Task::Info*>(_other);
+  if (!(key == _o->key)) _set.Append(Movel::PropertyPath(_prefix + ".key"));
+  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
+  if (!(progress.IsSet() == _o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == _o->progress.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".progress"));
+  Movel::DiffAnyPropertiesInt(result_, _o->result_, _prefix + ".result", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(error_, _o->error_, _prefix + ".error", 0x2, _set);
+  Movel::DiffAnyPropertiesInt(description_, _o->description_, _prefix + ".description", 0x2, _set);
 }
-unsigned Smp::Task::Info::_GetSize(Movel::RoundFn round) const {
-  unsigned size = round(sizeof(Info)) - round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(round);
-  size += Movel::GetExtraSize(round, key);
-  if (const auto* held = result_) size += held->_GetSize(round);
-  if (const auto* held = error_) size += held->_GetSize(round);
-  if (const auto* held = description_) size += held->_GetSize(round);
-  return size;
+unsigned Smp::Task::Info::_GetSize(Movel::RoundFn _round) const {
+  unsigned _size = _round(sizeof(Info)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
+  _size += Movel::GetExtraSize(_round, key);
+  if (const auto* held = result_) _size += held->_GetSize(_round);
+  if (const auto* held = error_) _size += held->_GetSize(_round);
+  if (const auto* held = description_) _size += held->_GetSize(_round);
+  return _size;
 }
-void Smp::Task::Info::_PropGet(Movel::DataObject* object, int index, void* out) {
-  auto* o = static_cast<Smp::Task::Info*>(object);
-  switch (index) {
+void Smp::Task::Info::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
+  auto* _o = static_cast<Smp::Task::Info*>(_object);
+  switch (_index) {
     case 0: {
-      *static_cast<std::string*>(out) = o->key;
+      *static_cast<std::string*>(_out) = _o->key;
       break;
     }
     case 1: {
-      *static_cast<Smp::Machine::State*>(out) = o->state;
+      *static_cast<Smp::Machine::State*>(_out) = _o->state;
       break;
     }
     case 2: {
-      *static_cast<int*>(out) = o->progress.GetValue();
+      *static_cast<int*>(_out) = _o->progress.GetValue();
       break;
     }
     case 3: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->result_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->result_;
       break;
     }
     case 4: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->error_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->error_;
       break;
     }
     case 5: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(out) = o->description_;
+      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->description_;
       break;
     }
     default:
       break;
   }
 }
-const void* Smp::Task::Info::_PropPeek(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Task::Info*>(object);
-  switch (index) {
+const void* Smp::Task::Info::_PropPeek(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Task::Info*>(_object);
+  switch (_index) {
     case 0: {
-      return &o->key;
+      return &_o->key;
     }
     case 1: {
-      return &o->state;
+      return &_o->state;
     }
     case 2: {
-      return o->progress.IsSet() ? &o->progress.GetValue() : nullptr;
+      return _o->progress.IsSet() ? &_o->progress.GetValue() : nullptr;
     }
     case 3: {
-      return o->result_;
+      return _o->result_;
     }
     case 4: {
-      return o->error_;
+      return _o->error_;
     }
     case 5: {
-      return o->description_;
+      return _o->description_;
     }
     default:
       return nullptr;
   }
 }
-void Smp::Task::Info::_PropSet(Movel::DataObject* object, int index, const void* in) {
-  auto* o = static_cast<Smp::Task::Info*>(object);
-  switch (index) {
+void Smp::Task::Info::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
+  auto* _o = static_cast<Smp::Task::Info*>(_object);
+  switch (_index) {
     case 0: {
-      o->key = *static_cast<const std::string*>(in);
+      _o->key = *static_cast<const std::string*>(_in);
       break;
     }
     case 1: {
-      o->state = *static_cast<const Smp::Machine::State*>(in);
+      _o->state = *static_cast<const Smp::Machine::State*>(_in);
       break;
     }
     case 2: {
-      o->progress = *static_cast<const int*>(in);
+      _o->progress = *static_cast<const int*>(_in);
       break;
     }
     case 3: {
-      o->SetResult(*static_cast<Movel::Any* const*>(in));
+      _o->SetResult(*static_cast<Movel::Any* const*>(_in));
       break;
     }
     case 4: {
-      o->SetError(Movel::NarrowAny<Movel::MethodFault>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetError(Movel::NarrowAny<Movel::MethodFault>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     case 5: {
-      o->SetDescription(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(in)));
+      _o->SetDescription(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(_in)));
       break;
     }
     default:
       break;
   }
 }
-void Smp::Task::Info::_PropSwap(Movel::DataObject* object, int index, void* io) {
-  auto* o = static_cast<Smp::Task::Info*>(object);
-  switch (index) {
+void Smp::Task::Info::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
+  auto* _o = static_cast<Smp::Task::Info*>(_object);
+  switch (_index) {
     case 0: {
-      o->key.swap(*static_cast<std::string*>(io));
+      _o->key.swap(*static_cast<std::string*>(_io));
       break;
     }
     case 1: {
-      std::swap(o->state, *static_cast<Smp::Machine::State*>(io));
+      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
       break;
     }
     case 2: {
-      o->progress.Swap(*static_cast<Basekit::Optional<int>*>(io));
+      _o->progress.Swap(*static_cast<Basekit::Optional<int>*>(_io));
       break;
     }
     case 3: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::Any* incoming = slot->Get();
-      o->SwapResultRaw(incoming, slot);
+      _o->SwapResultRaw(incoming, slot);
       break;
     }
     case 4: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::MethodFault* incoming = Movel::NarrowAny<Movel::MethodFault>(slot->Get());
-      o->SwapErrorRaw(incoming, slot);
+      _o->SwapErrorRaw(incoming, slot);
       break;
     }
     case 5: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(io);
+      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
       Movel::LocalizableMessage* incoming = Movel::NarrowAny<Movel::LocalizableMessage>(slot->Get());
-      o->SwapDescriptionRaw(incoming, slot);
+      _o->SwapDescriptionRaw(incoming, slot);
       break;
     }
     default:
       break;
   }
 }
-bool Smp::Task::Info::_PropIsSet(const Movel::DataObject* object, int index) {
-  const auto* o = static_cast<const Smp::Task::Info*>(object);
-  switch (index) {
+bool Smp::Task::Info::_PropIsSet(const Movel::DataObject* _object, int _index) {
+  const auto* _o = static_cast<const Smp::Task::Info*>(_object);
+  (void)_o;
+  switch (_index) {
     case 0: {
       return true;
     }
@@ -589,38 +709,38 @@ bool Smp::Task::Info::_PropIsSet(const Movel::DataObject* object, int index) {
       return true;
     }
     case 2: {
-      return o->progress.IsSet();
+      return _o->progress.IsSet();
     }
     case 3: {
-      return o->result_ != nullptr;
+      return _o->result_ != nullptr;
     }
     case 4: {
-      return o->error_ != nullptr;
+      return _o->error_ != nullptr;
     }
     case 5: {
-      return o->description_ != nullptr;
+      return _o->description_ != nullptr;
     }
     default:
       return true;
   }
 }
-void Smp::Task::Info::_PropUnset(Movel::DataObject* object, int index) {
-  auto* o = static_cast<Smp::Task::Info*>(object);
-  switch (index) {
+void Smp::Task::Info::_PropUnset(Movel::DataObject* _object, int _index) {
+  auto* _o = static_cast<Smp::Task::Info*>(_object);
+  switch (_index) {
     case 2: {
-      o->progress.Unset();
+      _o->progress.Unset();
       break;
     }
     case 3: {
-      o->SetResult(nullptr);
+      _o->SetResult(nullptr);
       break;
     }
     case 4: {
-      o->SetError(nullptr);
+      _o->SetError(nullptr);
       break;
     }
     case 5: {
-      o->SetDescription(nullptr);
+      _o->SetDescription(nullptr);
       break;
     }
     default:
@@ -632,6 +752,9 @@ void Smp::Task::Info::_PropUnset(Movel::DataObject* object, int index) {
 const Movel::TypeInfo gSmpFolderTypeInfo = {18, "smp.Folder", "Folder", "smp.version.v1"};
 Movel::ManagedMethod* gSmpFolderMethodObjects[4] = {};
 namespace kortypes_detail {
+void kSmpFolderDispatch(Movel::ManagedObject*, int, Basekit::RefVector<Movel::Any>&,
+    Basekit::Ref<Movel::Any>&);
+Movel::Stub* kSmpFolderCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 const Movel::PropertyInfo kSmpFolderProperties[] = {
     {"name", nullptr, nullptr, &gStringTypeInfo, 0x004, "smp.version.v1"},
     {"children", nullptr, nullptr, &gTydefManagedObjectTypeInfo, 0x007, "smp.version.v1"},
@@ -642,27 +765,139 @@ const Movel::PropertyInfo kSmpFolderProperties[] = {
 extern const Movel::ManagedTypeInfo kSmpFolderManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpFolderManagedTypeInfo = {
     &gSmpFolderTypeInfo, &gTydefManagedObjectTypeInfo, kSmpFolderProperties, kortypes_detail::kNoMethods,
-    kortypes_detail::NoDispatch, nullptr,
+    kSmpFolderDispatch, kSmpFolderCreateStub,
     gSmpFolderMethodObjects};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Folder::_GetType() const { return Movel::GetMoType<Smp::Folder>(); }
+Smp::FolderStub::FolderStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(ref, adapter, context) {}
+Smp::FolderStub::FolderStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(id, adapter, context) {}
+Smp::FolderStub::~FolderStub() = default;
+std::string Smp::FolderStub::GetName() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[0], args, answer);
+  return Movel::UnboxValue<std::string>(answer.Get());
+}
+void Smp::FolderStub::GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[0], args, callback, item);
+}
+void Smp::FolderStub::GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[1], args, answer);
+  result = Movel::NarrowArray<Movel::DataArray<Movel::MoRef>>(answer.Get());
+}
+void Smp::FolderStub::GetChildren(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[1], args, callback, item);
+}
+void Smp::FolderStub::GetParentFolder(Basekit::Ref<Movel::MoRef>& result) {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[2], args, answer);
+  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+}
+void Smp::FolderStub::GetParentFolder(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[2], args, callback, item);
+}
+void Smp::FolderStub::GetHistory(Basekit::Ref<Movel::Array<int>>& result) {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[3], args, answer);
+  result = Movel::NarrowArray<Movel::Array<int>>(answer.Get());
+}
+void Smp::FolderStub::GetHistory(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[3], args, callback, item);
+}
+Smp::FolderSkeleton::~FolderSkeleton() = default;
+std::string Smp::FolderSkeleton::GetName() {
+  Movel::ThrowNotImplemented("smp.Folder.name");
+}
+void Smp::FolderSkeleton::GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>&) {
+  Movel::ThrowNotImplemented("smp.Folder.children");
+}
+void Smp::FolderSkeleton::GetParentFolder(Basekit::Ref<Movel::MoRef>&) {
+  Movel::ThrowNotImplemented("smp.Folder.parentFolder");
+}
+void Smp::FolderSkeleton::GetHistory(Basekit::Ref<Movel::Array<int>>&) {
+  Movel::ThrowNotImplemented("smp.Folder.history");
+}
+namespace kortypes_detail {
+void kSmpFolderDispatch(Movel::ManagedObject* object, int index,
+    Basekit::RefVector<Movel::Any>& args, Basekit::Ref<Movel::Any>& result) {
+  Movel::ClearResult(result);
+  Smp::Folder* target = Movel::NarrowTarget<Smp::Folder>(object);
+  if (!target) return;
+  switch (index) {
+    case 0: {
+      result = Movel::BoxValue<std::string>(target->GetName());
+      break;
+    }
+    case 1: {
+      Basekit::Ref<Movel::DataArray<Movel::MoRef>> answer;
+      target->GetChildren(answer);
+      result = answer.Get();
+      break;
+    }
+    case 2: {
+      Basekit::Ref<Movel::MoRef> answer;
+      target->GetParentFolder(answer);
+      result = answer.Get();
+      break;
+    }
+    case 3: {
+      Basekit::Ref<Movel::Array<int>> answer;
+      target->GetHistory(answer);
+      result = answer.Get();
+      break;
+    }
+    default:
+      break;  // an index out of range calls nothing
+  }
+}
+Movel::Stub* kSmpFolderCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
+                               Movel::RequestContext* context) {
+  return new Smp::FolderStub(ref, adapter, context);
+}
+}  // namespace kortypes_detail
 
 // managed smp.Idle
 const Movel::TypeInfo gSmpIdleTypeInfo = {18, "smp.Idle", "Idle", "smp.version.v2"};
 Movel::ManagedMethod* gSmpIdleMethodObjects[1] = {};
 namespace kortypes_detail {
+Movel::Stub* kSmpIdleCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 extern const Movel::ManagedTypeInfo kSmpIdleManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpIdleManagedTypeInfo = {
     &gSmpIdleTypeInfo, &gTydefManagedObjectTypeInfo, kortypes_detail::kNoProperties, kortypes_detail::kNoMethods,
-    kortypes_detail::NoDispatch, nullptr,
+    NoDispatch, kSmpIdleCreateStub,
     gSmpIdleMethodObjects};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Idle::_GetType() const { return Movel::GetMoType<Smp::Idle>(); }
+Smp::IdleStub::IdleStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(ref, adapter, context) {}
+Smp::IdleStub::IdleStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(id, adapter, context) {}
+Smp::IdleStub::~IdleStub() = default;
+Smp::IdleSkeleton::~IdleSkeleton() = default;
+namespace kortypes_detail {
+Movel::Stub* kSmpIdleCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
+                               Movel::RequestContext* context) {
+  return new Smp::IdleStub(ref, adapter, context);
+}
+}  // namespace kortypes_detail
 
 // managed smp.Service
 const Movel::TypeInfo gSmpServiceTypeInfo = {18, "smp.Service", "Service", "smp.version.v1"};
 Movel::ManagedMethod* gSmpServiceMethodObjects[5] = {};
 namespace kortypes_detail {
+void kSmpServiceDispatch(Movel::ManagedObject*, int, Basekit::RefVector<Movel::Any>&,
+    Basekit::Ref<Movel::Any>&);
+Movel::Stub* kSmpServiceCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 const Movel::ParamInfo kSmpService_loginParams[] = {
     {"user", nullptr, &gStringTypeInfo, 0x000, "smp.version.v1"},
     {"password", nullptr, &gStringTypeInfo, 0x200, "smp.version.v1"},
@@ -705,7 +940,7 @@ const Movel::MethodInfo kSmpServiceMethods[] = {
 extern const Movel::ManagedTypeInfo kSmpServiceManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpServiceManagedTypeInfo = {
     &gSmpServiceTypeInfo, &gTydefManagedObjectTypeInfo, kortypes_detail::kNoProperties, kSmpServiceMethods,
-    kortypes_detail::NoDispatch, nullptr,
+    kSmpServiceDispatch, kSmpServiceCreateStub,
     gSmpServiceMethodObjects};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Service::_GetType() const { return Movel::GetMoType<Smp::Service>(); }
@@ -714,3 +949,130 @@ const char* const Smp::Service::METHOD_RESET = "smp.Service.reset";
 const char* const Smp::Service::METHOD_LOGIN = "smp.Service.login";
 const char* const Smp::Service::METHOD_CONFIGURE = "smp.Service.configure";
 const char* const Smp::Service::METHOD_DEBUGDUMP = "smp.Service.debugDump";
+Smp::ServiceStub::ServiceStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(ref, adapter, context) {}
+Smp::ServiceStub::ServiceStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
+    : Movel::StubImpl(id, adapter, context) {}
+Smp::ServiceStub::~ServiceStub() = default;
+std::string Smp::ServiceStub::Ping() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[0], args, answer);
+  return Movel::UnboxValue<std::string>(answer.Get());
+}
+void Smp::ServiceStub::Ping(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[0], args, callback, item);
+}
+void Smp::ServiceStub::Reset() {
+  Basekit::RefVector<Movel::Any> args(0);
+  Movel::StubImpl::_Invoke_Task(gSmpServiceMethodObjects[1], args);
+}
+void Smp::ServiceStub::Reset(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[1], args, callback, item);
+}
+std::string Smp::ServiceStub::Login(const std::string& user, const std::string& password) {
+  Basekit::RefVector<Movel::Any> args(2);
+  args[0] = Movel::BoxValue<std::string>(user);
+  args[1] = Movel::BoxValue<std::string>(password);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[2], args, answer);
+  return Movel::UnboxValue<std::string>(answer.Get());
+}
+void Smp::ServiceStub::Login(const std::string& user, const std::string& password, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(2);
+  args[0] = Movel::BoxValue<std::string>(user);
+  args[1] = Movel::BoxValue<std::string>(password);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[2], args, callback, item);
+}
+void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) {
+  Basekit::RefVector<Movel::Any> args(3);
+  args[0] = spec;
+  args[1] = folders;
+  args[2] = Movel::BoxOptional(filter);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[3], args, answer);
+  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+}
+void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(3);
+  args[0] = spec;
+  args[1] = folders;
+  args[2] = Movel::BoxOptional(filter);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[3], args, callback, item);
+}
+void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxOptional(depth);
+  Basekit::Ref<Movel::Any> answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[4], args, answer);
+  result = Movel::NarrowArray<Movel::Array<std::string>>(answer.Get());
+}
+void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+  Basekit::RefVector<Movel::Any> args(1);
+  args[0] = Movel::BoxOptional(depth);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[4], args, callback, item);
+}
+Smp::ServiceSkeleton::~ServiceSkeleton() = default;
+std::string Smp::ServiceSkeleton::Ping() {
+  Movel::ThrowNotImplemented("smp.Service.ping");
+}
+void Smp::ServiceSkeleton::Reset() {
+  Movel::ThrowNotImplemented("smp.Service.reset");
+}
+std::string Smp::ServiceSkeleton::Login(const std::string&, const std::string&) {
+  Movel::ThrowNotImplemented("smp.Service.login");
+}
+void Smp::ServiceSkeleton::Configure(Smp::Flagged*, Movel::DataArray<Movel::MoRef>*, const Basekit::Optional<std::string>&, Basekit::Ref<Movel::MoRef>&) {
+  Movel::ThrowNotImplemented("smp.Service.configure");
+}
+void Smp::ServiceSkeleton::DebugDump(const Basekit::Optional<int>&, Basekit::Ref<Movel::Array<std::string>>&) {
+  Movel::ThrowNotImplemented("smp.Service.debugDump");
+}
+namespace kortypes_detail {
+void kSmpServiceDispatch(Movel::ManagedObject* object, int index,
+    Basekit::RefVector<Movel::Any>& args, Basekit::Ref<Movel::Any>& result) {
+  Movel::ClearResult(result);
+  Smp::Service* target = Movel::NarrowTarget<Smp::Service>(object);
+  if (!target) return;
+  switch (index) {
+    case 0: {
+      result = Movel::BoxValue<std::string>(target->Ping());
+      break;
+    }
+    case 1: {
+      target->Reset();
+      break;
+    }
+    case 2: {
+      std::string a0 = Movel::UnboxValue<std::string>(Movel::ArgAt(args, 0));
+      std::string a1 = Movel::UnboxValue<std::string>(Movel::ArgAt(args, 1));
+      result = Movel::BoxValue<std::string>(target->Login(a0, a1));
+      break;
+    }
+    case 3: {
+      Smp::Flagged* a0 = Movel::NarrowAny<Smp::Flagged>(Movel::ArgAt(args, 0));
+      Movel::DataArray<Movel::MoRef>* a1 = Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(Movel::ArgAt(args, 1));
+      Basekit::Optional<std::string> a2 = Movel::UnboxOptional<std::string>(Movel::ArgAt(args, 2));
+      Basekit::Ref<Movel::MoRef> answer;
+      target->Configure(a0, a1, a2, answer);
+      result = answer.Get();
+      break;
+    }
+    case 4: {
+      Basekit::Optional<int> a0 = Movel::UnboxOptional<int>(Movel::ArgAt(args, 0));
+      Basekit::Ref<Movel::Array<std::string>> answer;
+      target->DebugDump(a0, answer);
+      result = answer.Get();
+      break;
+    }
+    default:
+      break;  // an index out of range calls nothing
+  }
+}
+Movel::Stub* kSmpServiceCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
+                               Movel::RequestContext* context) {
+  return new Smp::ServiceStub(ref, adapter, context);
+}
+}  // namespace kortypes_detail

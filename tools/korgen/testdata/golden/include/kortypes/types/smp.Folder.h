@@ -9,12 +9,46 @@ KOR_API extern Movel::ManagedMethod* gSmpFolderMethodObjects[4];
 namespace Smp {
 class KOR_API Folder : public virtual Movel::ManagedObject {
  public:
+  virtual std::string GetName() = 0;
+  virtual void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) = 0;
+  virtual void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) = 0;
+  virtual void GetHistory(Basekit::Ref<Movel::Array<int>>& result) = 0;
+
   Movel::ManagedObjectType* _GetType() const override;
 
  protected:
   Folder() = default;
   Folder(const Folder&) = default;
   Folder& operator=(const Folder&) = default;
+};
+
+// Client side of smp.Folder: forwards every operation to the object's server.
+class KOR_API FolderStub : public virtual Smp::Folder, public Movel::StubImpl {
+ public:
+  FolderStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  FolderStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ~FolderStub() override;
+  std::string GetName() override;
+  void GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) override;
+  void GetChildren(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) override;
+  void GetParentFolder(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetHistory(Basekit::Ref<Movel::Array<int>>& result) override;
+  void GetHistory(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+};
+
+// Server side of smp.Folder: derive, override what the object serves.
+class KOR_API FolderSkeleton : public virtual Smp::Folder, public Basekit::ObjectImpl {
+ public:
+  std::string GetName() override;
+  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) override;
+  void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) override;
+  void GetHistory(Basekit::Ref<Movel::Array<int>>& result) override;
+
+ protected:
+  FolderSkeleton() = default;
+  ~FolderSkeleton() override;
 };
 }  // namespace Smp
 

@@ -16,6 +16,23 @@ class KOR_API Idle : public virtual Movel::ManagedObject {
   Idle(const Idle&) = default;
   Idle& operator=(const Idle&) = default;
 };
+
+// Client side of smp.Idle: forwards every operation to the object's server.
+class KOR_API IdleStub : public virtual Smp::Idle, public Movel::StubImpl {
+ public:
+  IdleStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  IdleStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ~IdleStub() override;
+};
+
+// Server side of smp.Idle: derive, override what the object serves.
+class KOR_API IdleSkeleton : public virtual Smp::Idle, public Basekit::ObjectImpl {
+ public:
+
+ protected:
+  IdleSkeleton() = default;
+  ~IdleSkeleton() override;
+};
 }  // namespace Smp
 
 template <>

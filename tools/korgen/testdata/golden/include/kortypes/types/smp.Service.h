@@ -15,12 +15,50 @@ class KOR_API Service : public virtual Movel::ManagedObject {
   static const char* const METHOD_CONFIGURE;
   static const char* const METHOD_DEBUGDUMP;
 
+  virtual std::string Ping() = 0;
+  virtual void Reset() = 0;
+  virtual std::string Login(const std::string& user, const std::string& password) = 0;
+  virtual void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) = 0;
+  virtual void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) = 0;
+
   Movel::ManagedObjectType* _GetType() const override;
 
  protected:
   Service() = default;
   Service(const Service&) = default;
   Service& operator=(const Service&) = default;
+};
+
+// Client side of smp.Service: forwards every operation to the object's server.
+class KOR_API ServiceStub : public virtual Smp::Service, public Movel::StubImpl {
+ public:
+  ServiceStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ServiceStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ~ServiceStub() override;
+  std::string Ping() override;
+  void Ping(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Reset() override;
+  void Reset(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  std::string Login(const std::string& user, const std::string& password) override;
+  void Login(const std::string& user, const std::string& password, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) override;
+  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) override;
+  void DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+};
+
+// Server side of smp.Service: derive, override what the object serves.
+class KOR_API ServiceSkeleton : public virtual Smp::Service, public Basekit::ObjectImpl {
+ public:
+  std::string Ping() override;
+  void Reset() override;
+  std::string Login(const std::string& user, const std::string& password) override;
+  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) override;
+  void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) override;
+
+ protected:
+  ServiceSkeleton() = default;
+  ~ServiceSkeleton() override;
 };
 }  // namespace Smp
 

@@ -15,12 +15,50 @@ class KOR_API Task : public virtual Movel::ManagedObject {
   static const char* const METHOD_WAIT;
   static const char* const METHOD_RUN;
 
+  virtual void GetInfo(Basekit::Ref<Smp::Task::Info>& result) = 0;
+  virtual std::string GetName() = 0;
+  virtual void Cancel() = 0;
+  virtual void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) = 0;
+  virtual void Run(Basekit::Ref<Movel::MoRef>& result) = 0;
+
   Movel::ManagedObjectType* _GetType() const override;
 
  protected:
   Task() = default;
   Task(const Task&) = default;
   Task& operator=(const Task&) = default;
+};
+
+// Client side of smp.Task: forwards every operation to the object's server.
+class KOR_API TaskStub : public virtual Smp::Task, public Movel::StubImpl {
+ public:
+  TaskStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  TaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ~TaskStub() override;
+  void GetInfo(Basekit::Ref<Smp::Task::Info>& result) override;
+  void GetInfo(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  std::string GetName() override;
+  void GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Cancel() override;
+  void Cancel(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) override;
+  void Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Run(Basekit::Ref<Movel::MoRef>& result) override;
+  void Run(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+};
+
+// Server side of smp.Task: derive, override what the object serves.
+class KOR_API TaskSkeleton : public virtual Smp::Task, public Basekit::ObjectImpl {
+ public:
+  void GetInfo(Basekit::Ref<Smp::Task::Info>& result) override;
+  std::string GetName() override;
+  void Cancel() override;
+  void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) override;
+  void Run(Basekit::Ref<Movel::MoRef>& result) override;
+
+ protected:
+  TaskSkeleton() = default;
+  ~TaskSkeleton() override;
 };
 }  // namespace Smp
 

@@ -12,12 +12,38 @@ class KOR_API SpecialTask : public virtual Smp::Task {
  public:
   static const char* const METHOD_RESTART;
 
+  virtual bool IsSpecial() = 0;
+  virtual void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) = 0;
+
   Movel::ManagedObjectType* _GetType() const override;
 
  protected:
   SpecialTask() = default;
   SpecialTask(const SpecialTask&) = default;
   SpecialTask& operator=(const SpecialTask&) = default;
+};
+
+// Client side of smp.extra.SpecialTask: forwards every operation to the object's server.
+class KOR_API SpecialTaskStub : public virtual Smp::Extra::SpecialTask, public Smp::TaskStub {
+ public:
+  SpecialTaskStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  SpecialTaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
+  ~SpecialTaskStub() override;
+  bool IsSpecial() override;
+  void IsSpecial(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) override;
+  void Restart(bool force, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+};
+
+// Server side of smp.extra.SpecialTask: derive, override what the object serves.
+class KOR_API SpecialTaskSkeleton : public virtual Smp::Extra::SpecialTask, public Smp::TaskSkeleton {
+ public:
+  bool IsSpecial() override;
+  void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) override;
+
+ protected:
+  SpecialTaskSkeleton() = default;
+  ~SpecialTaskSkeleton() override;
 };
 }}  // namespace Smp::Extra
 

@@ -1,0 +1,184 @@
+// Stub factories for the well-known managed objects.
+#include "kortypes/stub_factory.h"
+
+#include <cctype>
+
+namespace Kor {
+namespace {
+
+// A stub of the registered type `type` for the reference (type, id).
+Basekit::Ref<Movel::Stub> MakeStub(Movel::ManagedObjectType* type, const std::string& id,
+                                   Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  if (!type || !type->GetRecord()->createStub) return nullptr;
+  Basekit::Ref<Movel::MoRef> ref = Movel::MakeMoRef(type, id);
+  return type->GetRecord()->createStub(ref, adapter, context);
+}
+
+template <class T>
+Basekit::Ref<T> MakeTypedStub(const std::string& id, Movel::StubAdapter* adapter,
+                              Movel::RequestContext* context) {
+  Basekit::Ref<Movel::Stub> stub = MakeStub(Movel::GetMoType<T>(), id, adapter, context);
+  return Basekit::Ref<T>(dynamic_cast<T*>(stub.Get()));
+}
+
+std::string LowerFirst(std::string s) {
+  if (!s.empty()) s[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(s[0])));
+  return s;
+}
+
+// A stub for a runtime managed type that has no generated stub class: it
+// carries calls through the runtime's invocation path by method object.
+class UntypedStub : public Movel::StubImpl {
+ public:
+  UntypedStub(Movel::ManagedObjectType* type, Movel::MoRef* ref, Movel::StubAdapter* adapter,
+              Movel::RequestContext* context)
+      : Movel::StubImpl(ref, adapter, context), type_(type) {}
+  Movel::ManagedObjectType* _GetType() const override { return type_; }
+
+ private:
+  Movel::ManagedObjectType* type_;
+};
+
+struct WellKnown {
+  const char* wireType;
+  const char* id;
+};
+const WellKnown kWellKnown[] = {
+    {"kor.ServiceInstance", "ServiceInstance"},
+    {"kor.SessionManager", "SessionManager"},
+    {"kor.PerformanceManager", "PerfMgr"},
+    {"kor.AuthorizationManager", "AuthorizationManager"},
+    {"kor.Folder", "group-d1"},
+    {"tydef.query.PropertyCollector", "propertyCollector"},
+    {"kor.UserDirectory", "UserDirectory"},
+};
+
+}  // namespace
+
+std::string GetWellKnownId(const std::string& wireType) {
+  for (const WellKnown& w : kWellKnown) {
+    if (wireType == w.wireType) return w.id;
+  }
+  return "";
+}
+
+MoFactory::~MoFactory() = default;
+MultiHostMoFactory::~MultiHostMoFactory() = default;
+MoMockupFactory::~MoMockupFactory() = default;
+HostMoStubFactoryImpl::~HostMoStubFactoryImpl() = default;
+MoStubFactoryImpl::~MoStubFactoryImpl() = default;
+HostMoMockupStubFactoryImpl::~HostMoMockupStubFactoryImpl() = default;
+
+Basekit::Ref<Kor::HostSystem> HostMoStubFactoryImpl::CreateHostSystem(
+    const std::string& host, Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::HostSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Folder> HostMoStubFactoryImpl::CreateFolder(const std::string& id,
+                                                              Movel::StubAdapter* adapter,
+                                                              Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::Folder>(id, adapter, context);
+}
+
+Basekit::Ref<Kor::VirtualMachine> HostMoStubFactoryImpl::CreateVirtualMachine(
+    const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::VirtualMachine>(id, adapter, context);
+}
+
+Basekit::Ref<Kor::Datastore> HostMoStubFactoryImpl::CreateDatastore(
+    const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::Datastore>(id, adapter, context);
+}
+
+Basekit::Ref<Movel::Stub> HostMoStubFactoryImpl::CreateHostObject(const std::string& wireType,
+                                                                  const std::string& host,
+                                                                  Movel::StubAdapter* adapter,
+                                                                  Movel::RequestContext* context) {
+  auto* type = dynamic_cast<Movel::ManagedObjectType*>(Movel::FindType(wireType));
+  if (!type) return nullptr;
+  std::string kind = LowerFirst(wireType.substr(wireType.rfind('.') + 1));
+  return MakeStub(type, kind + "-" + host, adapter, context);
+}
+
+Basekit::Ref<Kor::ServiceInstance> MoStubFactoryImpl::CreateServiceInstance(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::ServiceInstance>("ServiceInstance", adapter, context);
+}
+
+Basekit::Ref<Kor::SessionManager> MoStubFactoryImpl::CreateSessionManager(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::SessionManager>("SessionManager", adapter, context);
+}
+
+Basekit::Ref<Kor::PerformanceManager> MoStubFactoryImpl::CreatePerformanceManager(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::PerformanceManager>("PerfMgr", adapter, context);
+}
+
+Basekit::Ref<Kor::AuthorizationManager> MoStubFactoryImpl::CreateAuthorizationManager(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::AuthorizationManager>("AuthorizationManager", adapter, context);
+}
+
+Basekit::Ref<Kor::Folder> MoStubFactoryImpl::CreateRootFolder(Movel::StubAdapter* adapter,
+                                                              Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::Folder>("group-d1", adapter, context);
+}
+
+Basekit::Ref<Movel::Stub> MoStubFactoryImpl::CreatePropertyCollector(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  auto* type = dynamic_cast<Movel::ManagedObjectType*>(
+      Movel::FindType("tydef.query.PropertyCollector"));
+  if (!type || !type->GetRecord()->createStub) {
+    // The runtime's collector has no typed stub: a plain one carries calls.
+    if (!type) return nullptr;
+    Basekit::Ref<Movel::MoRef> ref = Movel::MakeMoRef(type, "propertyCollector");
+    return Basekit::Ref<Movel::Stub>(new UntypedStub(type, ref.Get(), adapter, context));
+  }
+  return MakeStub(type, "propertyCollector", adapter, context);
+}
+
+Basekit::Ref<Kor::UserDirectory> MoStubFactoryImpl::CreateUserDirectory(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeTypedStub<Kor::UserDirectory>("UserDirectory", adapter, context);
+}
+
+Basekit::Ref<Kor::ServiceInstanceContent> MoStubFactoryImpl::RetrieveContent(
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  Basekit::Ref<Kor::ServiceInstanceContent> content;
+  CreateServiceInstance(adapter, context)->RetrieveContent(content);
+  return content;
+}
+
+Basekit::Ref<Movel::Stub> MoStubFactoryImpl::Dereference(Movel::MoRef* ref,
+                                                         Movel::StubAdapter* adapter,
+                                                         Movel::RequestContext* context) {
+  if (!ref || !ref->GetType()) return nullptr;
+  return MakeStub(ref->GetType(), ref->GetId(), adapter, context);
+}
+
+Basekit::Ref<Movel::Stub> HostMoMockupStubFactoryImpl::CreateHostConfigMockupSystem(
+    const std::string& host, Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return CreateHostObject("kor.internal.MockupSystem", host, adapter, context);
+}
+
+MoStubFactoryImpl* GetMoStubFactory() {
+  // Made on first use; never destroyed, so stubs made late in shutdown work.
+  static MoStubFactoryImpl* factory = [] {
+    auto* f = new MoStubFactoryImpl();
+    f->IncRef();
+    return f;
+  }();
+  return factory;
+}
+
+HostMoMockupStubFactoryImpl* GetMoMockupStubFactory() {
+  static HostMoMockupStubFactoryImpl* factory = [] {
+    auto* f = new HostMoMockupStubFactoryImpl();
+    f->IncRef();
+    return f;
+  }();
+  return factory;
+}
+
+}  // namespace Kor
