@@ -6,6 +6,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -17,10 +18,20 @@ namespace {
 struct Registry {
   std::shared_mutex mutex;
   std::vector<Type*> all;
-  std::unordered_map<std::string, Type*> byName;
-  std::unordered_map<std::string, Type*> byWsdl;
+  // Keys view the type objects' own names, which live as long as the types.
+  std::unordered_map<std::string_view, Type*> byName;
+  std::unordered_map<std::string_view, Type*> byWsdl;
   std::unordered_map<const TypeInfo*, Type*> byInfo;
   std::vector<LoadedModule> modules;
+
+  Registry() {
+    // Room for a full catalogue and the runtime's own types without rehashing.
+    constexpr size_t kExpectedTypes = 4096;
+    all.reserve(kExpectedTypes);
+    byName.reserve(kExpectedTypes);
+    byWsdl.reserve(kExpectedTypes);
+    byInfo.reserve(kExpectedTypes);
+  }
 };
 
 Registry& TheRegistry() {
@@ -42,10 +53,10 @@ namespace detail {
 void RegisterType(Type* type) {
   Registry& r = TheRegistry();
   std::unique_lock<std::shared_mutex> lock(r.mutex);
-  if (!r.byName.emplace(type->GetName(), type).second) {
+  if (!r.byName.emplace(std::string_view(type->GetName()), type).second) {
     Fatal("duplicate wire name " + type->GetName());
   }
-  if (!r.byWsdl.emplace(type->GetWsdlName(), type).second) {
+  if (!r.byWsdl.emplace(std::string_view(type->GetWsdlName()), type).second) {
     Fatal("duplicate WSDL name " + type->GetWsdlName() + " of " + type->GetName());
   }
   if (type->GetTypeInfo() && !r.byInfo.emplace(type->GetTypeInfo(), type).second) {
@@ -73,14 +84,14 @@ Type* GetType(const TypeInfo* info) {
 Type* FindType(std::string_view wireName) {
   Registry& r = TheRegistry();
   std::shared_lock<std::shared_mutex> lock(r.mutex);
-  auto it = r.byName.find(std::string(wireName));
+  auto it = r.byName.find(wireName);
   return it == r.byName.end() ? nullptr : it->second;
 }
 
 Type* FindTypeByWsdlName(std::string_view wsdlName) {
   Registry& r = TheRegistry();
   std::shared_lock<std::shared_mutex> lock(r.mutex);
-  auto it = r.byWsdl.find(std::string(wsdlName));
+  auto it = r.byWsdl.find(wsdlName);
   return it == r.byWsdl.end() ? nullptr : it->second;
 }
 

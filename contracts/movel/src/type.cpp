@@ -3,6 +3,10 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 #include "internal.h"
 #include "movel/errors.h"
@@ -16,23 +20,39 @@ void AddLoadedModule(LoadedModule module);
 // ---------------------------------------------------------------------------
 // Type
 
+namespace {
+// One shared string per version name: thousands of types name a handful of
+// versions, so registration should not copy the name each time.
+const std::string* InternVersionName(std::string_view name) {
+  static std::mutex* mutex = new std::mutex;
+  static auto* names = new std::unordered_map<std::string_view, std::unique_ptr<std::string>>;
+  std::lock_guard<std::mutex> lock(*mutex);
+  auto it = names->find(name);
+  if (it != names->end()) return it->second.get();
+  auto owned = std::make_unique<std::string>(name);
+  const std::string* result = owned.get();
+  names->emplace(std::string_view(*owned), std::move(owned));
+  return result;
+}
+}  // namespace
+
 Type::Type(Word kind, const TypeInfo* info)
     : kind_(kind),
       typeInfo_(info),
       name_(info->name),
       wsdlName_(info->wsdlName),
-      versionName_(info->version ? info->version : "") {}
+      versionName_(InternVersionName(info->version ? info->version : "")) {}
 
 Type::Type(Word kind, std::string name, std::string wsdlName, std::string version)
     : kind_(kind),
       typeInfo_(nullptr),
       name_(std::move(name)),
       wsdlName_(std::move(wsdlName)),
-      versionName_(std::move(version)) {}
+      versionName_(InternVersionName(version)) {}
 
 Type::~Type() { delete arrayType_.load(std::memory_order_acquire); }
 
-const Version* Type::GetVersion() const { return FindVersion(versionName_); }
+const Version* Type::GetVersion() const { return FindVersion(*versionName_); }
 
 ArrayType* Type::GetArrayType() const {
   ArrayType* existing = arrayType_.load(std::memory_order_acquire);
@@ -123,6 +143,9 @@ std::vector<Type*> ManagedMethod::GetFaults() const {
 StructuredType::StructuredType(Word kind, const TypeInfo* info, const TypeInfo* parent,
                                const PropertyInfo* properties)
     : Type(kind, info), parentInfo_(parent) {
+  size_t count = 0;
+  for (const PropertyInfo* p = properties; p && p->name; ++p) ++count;
+  properties_.reserve(count);
   int index = 0;
   for (const PropertyInfo* p = properties; p && p->name; ++p) {
     properties_.emplace_back(*p, this, index++);
@@ -184,6 +207,9 @@ ManagedObjectType::ManagedObjectType(const ManagedTypeInfo* record)
                      record->properties),
       record_(record),
       ownMethodCount_(0) {
+  size_t count = GetOwnProperties().size();
+  for (const MethodInfo* m = record->methods; m && m->name; ++m) ++count;
+  methods_.reserve(count);
   int index = 0;
   for (const MethodInfo* m = record->methods; m && m->name; ++m) {
     methods_.push_back(new ManagedMethod(this, index++, *m));

@@ -39,7 +39,7 @@ class MOVEL_API Type {
   const std::string& GetName() const noexcept { return name_; }
   const std::string& GetWsdlName() const noexcept { return wsdlName_; }
   // Version name the type was introduced in.
-  const std::string& GetVersionName() const noexcept { return versionName_; }
+  const std::string& GetVersionName() const noexcept { return *versionName_; }
   // The loaded version of that name, or null when its table is not loaded.
   const Version* GetVersion() const;
   // The record the type was made from; null for array types.
@@ -56,7 +56,7 @@ class MOVEL_API Type {
   const TypeInfo* typeInfo_;
   std::string name_;
   std::string wsdlName_;
-  std::string versionName_;
+  const std::string* versionName_;  // shared: a catalogue names few versions
   mutable std::atomic<ArrayType*> arrayType_{nullptr};
 };
 
