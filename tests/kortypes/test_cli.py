@@ -7,6 +7,7 @@ Counts are checked against what other commands (and so other code paths of
 the tool) report, not against numbers copied from the schema.
 """
 import json
+import re
 import subprocess
 import sys
 import unittest
@@ -257,9 +258,19 @@ class CommandLine(unittest.TestCase):
         code, out, _ = run("--version")
         self.assertEqual(code, 0)
         self.assertRegex(out, r"^kortypes \d+\.\d+\.\d+\n$")
+
+    def test_demo_runs_end_to_end(self):
         code, out, err = run("demo")
-        self.assertEqual(code, 2)
-        self.assertIn("demo: not available yet", out + err)
+        self.assertEqual(code, 0, err)
+        # The content came back through the stub, the task ran, the fault was
+        # caught as its ancestor, and the diff named the changed properties.
+        self.assertRegex(out, r"product +kor demo server")
+        self.assertRegex(out, r"task state +success, progress 100%")
+        self.assertRegex(out, r"virtual machine now +poweredOn")
+        self.assertRegex(out, r"caught +kor.fault.InvalidPowerState \(as kor.fault.InvalidState\)")
+        self.assertRegex(out, r"not served +tydef.fault.NotSupported")
+        changed = re.findall(r"changed: (\S+)", out)
+        self.assertEqual(changed, ["info.entityName", "info.locked", "info.state", "info.progress"])
 
     def test_json_may_come_before_the_command(self):
         self.assertEqual(run("--json", "stats")[1], run("stats", "--json")[1])

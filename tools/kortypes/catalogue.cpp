@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "kortypes/fwd.h"
+
 #include <dlfcn.h>
 
 #include <cctype>
@@ -58,6 +60,9 @@ std::string ModulePrefix(std::string_view wireName) {
 
 Catalogue::Catalogue() {
   std::vector<Movel::LoadedModule> loaded = Movel::GetLoadedModules();
+  int nameCount = 0;
+  const char* const* names = Kor::GetModuleNames(nameCount);
+  std::vector<const char*> moduleNames(names, names + nameCount);
   for (size_t i = 0; i < loaded.size(); ++i) {
     Module module;
     module.ns = loaded[i].ns;
@@ -68,26 +73,9 @@ Catalogue::Catalogue() {
         moduleOfType_.emplace(type, module.loader);
       }
     }
-    // A module's name is what the wire names of all its types start with.
-    // Nested types ("kor.TaskInfo.State") are cut at the first capitalised
-    // component, so they agree with their enclosing type.
-    std::vector<std::string> common;
-    for (size_t k = 0; k < module.types.size(); ++k) {
-      std::vector<std::string> parts = SplitDots(ModulePrefix(module.types[k]->GetName()));
-      if (k == 0) {
-        common = parts;
-        continue;
-      }
-      size_t n = 0;
-      while (n < common.size() && n < parts.size() && common[n] == parts[n]) ++n;
-      common.resize(n);
-    }
-    for (const std::string& part : common) {
-      if (part.empty()) continue;
-      if (!module.name.empty()) module.name += '.';
-      module.name += part;
-    }
-    if (module.name.empty() && !module.types.empty()) module.name = module.ns;
+    // The library names the module each loader registers; a loader that
+    // registers nothing has no module.
+    if (i < moduleNames.size() && moduleNames[i]) module.name = moduleNames[i];
     loaders_.push_back(std::move(module));
   }
 }
@@ -95,14 +83,14 @@ Catalogue::Catalogue() {
 std::vector<const Module*> Catalogue::Modules() const {
   std::vector<const Module*> modules;
   for (const Module& m : loaders_) {
-    if (!m.types.empty()) modules.push_back(&m);
+    if (!m.name.empty()) modules.push_back(&m);
   }
   return modules;
 }
 
 int Catalogue::EmptyLoaderCount() const {
   int empty = 0;
-  for (const Module& m : loaders_) empty += m.types.empty() ? 1 : 0;
+  for (const Module& m : loaders_) empty += m.name.empty() ? 1 : 0;
   return empty;
 }
 

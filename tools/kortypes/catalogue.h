@@ -15,8 +15,8 @@ namespace kortypes {
 
 // One constructed loader of the bindings library.
 struct Module {
-  // Derived from the wire names of the module's types; empty when the loader
-  // registered nothing, since then nothing names the module.
+  // The module the loader registers ("kor.vm"); empty for a loader that
+  // registers nothing.
   std::string name;
   // The namespace the loader was constructed for ("kor").
   std::string ns;
@@ -35,7 +35,8 @@ class Catalogue {
 
   // Every loader, in construction order.
   const std::vector<Module>& Loaders() const noexcept { return loaders_; }
-  // The loaders that registered at least one type.
+  // The loaders that register a module, in registration order (a module may
+  // still have no types).
   std::vector<const Module*> Modules() const;
   int EmptyLoaderCount() const;
 

@@ -25,7 +25,7 @@ const std::vector<Command>& Commands() {
       {"versions", "[--namespace NS] | --is A B",
        "a version table (\"kor\" by default), or whether A is B or descends from it", RunVersions},
       {"stats", "", "types, properties and methods counted per module and in total", RunStats},
-      {"demo", "", "a walk through the bindings (not available yet)", RunDemo},
+      {"demo", "", "a client and an in-process server talking through stubs", RunDemo},
   };
   return kCommands;
 }
@@ -452,16 +452,6 @@ int RunStats(const Invocation& inv) {
   table.Print(inv.out);
   inv.out << "\nloaders: " << loaders << " (" << empty << " register nothing)\n";
   return kExitOk;
-}
-
-// ---------------------------------------------------------------------------
-// demo
-
-int RunDemo(const Invocation& inv) {
-  Options opt;
-  if (int status = ParseOptions(inv, {}, {}, 0, 0, &opt); status >= 0) return status;
-  inv.err << "demo: not available yet\n";
-  return kExitUnavailable;
 }
 
 }  // namespace kortypes

@@ -18,6 +18,12 @@ def forward_header(ctx):
     headers may name each other's top-level types without including them."""
     out = [BANNER, "#pragma once", "", '#include "movel/movel.h"', "",
            '#define KOR_API __attribute__((visibility("default")))', ""]
+    out.append("namespace Kor {")
+    out.append("// The module each loader registers, in construction order; null for a")
+    out.append("// loader that registers nothing.")
+    out.append("KOR_API const char* const* GetModuleNames(int& count);")
+    out.append("}  // namespace Kor")
+    out.append("")
     out.append("// The exported type records.")
     out += [f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};" for t in ctx.cat.all_types()]
     out.append("")
@@ -166,7 +172,7 @@ def loaders_source(ctx):
     """The version table and the loader objects, in registration order. They
     share one file so that they are constructed in exactly this order."""
     cat = ctx.cat
-    out = [BANNER, '#include "movel/movel.h"', "", "// clang-format off", "namespace kortypes_detail {"]
+    out = [BANNER, '#include "kortypes/fwd.h"', "", "// clang-format off", "namespace kortypes_detail {"]
     for m in cat.modules:
         out.append(f"Movel::Type const* const* Load{ctx.module_ident(m)}(int& count);")
     out.append("}  // namespace kortypes_detail")
@@ -193,6 +199,13 @@ def loaders_source(ctx):
         what = loader.module or "registers nothing"
         out.append(f"Movel::TypeInfoLoader gLoader{i}({ns}, {table}, {fn});  // {what}")
     out.append("}  // namespace")
+    out.append("")
+    names_list = ", ".join(c_string(l.module) for l in cat.loaders)
+    out.append("const char* const* Kor::GetModuleNames(int& count) {")
+    out.append(f"  static const char* const modules[] = {{{names_list}}};")
+    out.append(f"  count = {len(cat.loaders)};")
+    out.append("  return modules;")
+    out.append("}")
     return "\n".join(out) + "\n"
 
 

@@ -6,6 +6,12 @@
 
 #define KOR_API __attribute__((visibility("default")))
 
+namespace Kor {
+// The module each loader registers, in construction order; null for a
+// loader that registers nothing.
+KOR_API const char* const* GetModuleNames(int& count);
+}  // namespace Kor
+
 // The exported type records.
 KOR_API extern const Movel::TypeInfo gSmpColorTypeInfo;
 KOR_API extern const Movel::TypeInfo gSmpBaseTypeInfo;
