@@ -26,6 +26,18 @@ std::string LowerFirst(std::string s) {
   return s;
 }
 
+// The id of a host's own object: "<kind>-<host>", kind from the type's name.
+std::string HostObjectId(const Movel::Type* type, const std::string& host) {
+  const std::string& wire = type->GetName();
+  return LowerFirst(wire.substr(wire.rfind('.') + 1)) + "-" + host;
+}
+
+template <class T>
+Basekit::Ref<T> MakeHostStub(const std::string& host, Movel::StubAdapter* adapter,
+                             Movel::RequestContext* context) {
+  return MakeTypedStub<T>(HostObjectId(Movel::GetMoType<T>(), host), adapter, context);
+}
+
 // A stub for a runtime managed type that has no generated stub class: it
 // carries calls through the runtime's invocation path by method object.
 class UntypedStub : public Movel::StubImpl {
@@ -90,14 +102,88 @@ Basekit::Ref<Kor::Datastore> HostMoStubFactoryImpl::CreateDatastore(
   return MakeTypedStub<Kor::Datastore>(id, adapter, context);
 }
 
+Basekit::Ref<Kor::Host::DatastoreSystem> HostMoStubFactoryImpl::CreateDatastoreSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::DatastoreSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::EnvironmentBrowser> HostMoStubFactoryImpl::CreateEnvironmentBrowser(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::EnvironmentBrowser>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::CpuSchedulerSystem> HostMoStubFactoryImpl::CreateCpuSchedulerSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::CpuSchedulerSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::MemoryManagerSystem> HostMoStubFactoryImpl::CreateMemoryManagerSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::MemoryManagerSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::FirewallSystem> HostMoStubFactoryImpl::CreateFirewallSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::FirewallSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::ServiceSystem> HostMoStubFactoryImpl::CreateServiceSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::ServiceSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::NetworkSystem> HostMoStubFactoryImpl::CreateNetworkSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::NetworkSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::PciPassthruSystem> HostMoStubFactoryImpl::CreatePciPassthruSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::PciPassthruSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::StorageSystem> HostMoStubFactoryImpl::CreateStorageSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::StorageSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::IscsiManager> HostMoStubFactoryImpl::CreateIscsiManager(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::IscsiManager>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::MessageBusProxy> HostMoStubFactoryImpl::CreateMessageBusProxy(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::MessageBusProxy>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::DiagnosticSystem> HostMoStubFactoryImpl::CreateDiagnosticSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::DiagnosticSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::DateTimeSystem> HostMoStubFactoryImpl::CreateDateTimeSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::DateTimeSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::HealthStatusSystem> HostMoStubFactoryImpl::CreateHealthStatusSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::HealthStatusSystem>(host, adapter, context);
+}
+
+Basekit::Ref<Kor::Host::CvolSystem> HostMoStubFactoryImpl::CreateCvolSystem(const std::string& host,
+    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
+  return MakeHostStub<Kor::Host::CvolSystem>(host, adapter, context);
+}
+
 Basekit::Ref<Movel::Stub> HostMoStubFactoryImpl::CreateHostObject(const std::string& wireType,
                                                                   const std::string& host,
                                                                   Movel::StubAdapter* adapter,
                                                                   Movel::RequestContext* context) {
   auto* type = dynamic_cast<Movel::ManagedObjectType*>(Movel::FindType(wireType));
   if (!type) return nullptr;
-  std::string kind = LowerFirst(wireType.substr(wireType.rfind('.') + 1));
-  return MakeStub(type, kind + "-" + host, adapter, context);
+  return MakeStub(type, HostObjectId(type, host), adapter, context);
 }
 
 Basekit::Ref<Kor::ServiceInstance> MoStubFactoryImpl::CreateServiceInstance(

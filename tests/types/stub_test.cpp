@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "kortypes/kortypes.h"
 #include "kortypes/stub_factory.h"
@@ -238,6 +239,66 @@ TEST(Stubs, MethodConstantsAndMockupFactory) {
   Ref<Kor::HostSystem> host = Kor::GetMoMockupStubFactory()->CreateHostSystem("host-7", s.adapter);
   EXPECT_EQ(host->_GetRef()->GetId(), "host-7");
   EXPECT_EQ(host->_GetType(), Movel::GetMoType<Kor::HostSystem>());
+  Ref<Kor::Host::StorageSystem> storage = Kor::GetMoStubFactory()->CreateStorageSystem("host-7", s.adapter);
+  EXPECT_EQ(storage->_GetRef()->GetId(), "storageSystem-host-7");
+  Ref<Movel::Stub> mockup = Kor::GetMoMockupStubFactory()->CreateHostConfigMockupSystem("host-7", s.adapter);
+  ASSERT_NE(mockup.Get(), nullptr);
+  EXPECT_EQ(mockup->_GetType()->GetName(), "kor.internal.MockupSystem");
+  EXPECT_EQ(mockup->_GetRef()->GetId(), "mockupSystem-host-7");
+}
+
+// Forwards to an in-process adapter and remembers the method objects used.
+class RecordingAdapter : public Movel::StubAdapter {
+ public:
+  explicit RecordingAdapter(Movel::StubAdapter* next) : next_(next) {}
+  std::vector<Movel::ManagedMethod*> methods;
+  void Invoke(Movel::MoRef* ref, Movel::ManagedMethod* method, RefVector<Movel::Any>& args,
+              Movel::RequestContext* context, Ref<Movel::Any>& result) override {
+    methods.push_back(method);
+    next_->Invoke(ref, method, args, context, result);
+  }
+  void StartInvoke(Movel::MoRef* ref, Movel::ManagedMethod* method, RefVector<Movel::Any>& args,
+                   Movel::RequestContext* context, const Movel::Completion& callback,
+                   Ref<Basekit::System::ScheduledItem>& item) override {
+    methods.push_back(method);
+    next_->StartInvoke(ref, method, args, context, callback, item);
+  }
+
+ private:
+  Ref<Movel::StubAdapter> next_;
+};
+
+TEST(Stubs, InheritedOperationsUseTheDeclaringTypesMethodObjects) {
+  struct Host : Kor::HostSystemSkeleton {
+    std::string GetName() override { return "esx-01"; }
+    bool CheckCertificateTrusted(const std::string& pem) override { return pem == "trusted"; }
+    long long QueryOverhead(long long memory, const Basekit::Optional<int>& video, int cpus) override {
+      return memory + (video.IsSet() ? video.GetValue() : -1) + cpus;
+    }
+  };
+  Server s;
+  Ref<Host> impl(new Host());
+  s.server->Register(impl, "host-1");
+  Ref<RecordingAdapter> recorder(new RecordingAdapter(s.adapter));
+  Ref<Kor::HostSystem> host = Kor::GetMoStubFactory()->CreateHostSystem("host-1", recorder);
+  EXPECT_EQ(host->GetName(), "esx-01");
+  EXPECT_TRUE(host->CheckCertificateTrusted("trusted"));
+  EXPECT_FALSE(host->CheckCertificateTrusted("other"));
+  EXPECT_EQ(host->QueryOverhead(1000, Basekit::Optional<int>(), 2), 1000 - 1 + 2);
+  EXPECT_EQ(host->QueryOverhead(1000, 24, 2), 1000 + 24 + 2);
+  ASSERT_EQ(recorder->methods.size(), 5u);
+  const Movel::ManagedMethod* name = recorder->methods[0];
+  EXPECT_EQ(name->GetOwner(), Movel::GetMoType<Kor::ManagedEntity>());
+  EXPECT_EQ(name, gKorManagedEntityMethodObjects[name->GetIndex()]);
+  EXPECT_TRUE(name->IsPropertyRead());
+  EXPECT_EQ(name->GetName(), "name");
+  EXPECT_EQ(recorder->methods[1], gKorHostSystemMethodObjects[35]);
+  EXPECT_EQ(recorder->methods[3], gKorHostSystemMethodObjects[14]);
+  EXPECT_EQ(sizeof(gKorHostSystemMethodObjects) / sizeof(gKorHostSystemMethodObjects[0]), 48u);
+  EXPECT_EQ(sizeof(gKorManagedEntityMethodObjects) / sizeof(gKorManagedEntityMethodObjects[0]), 19u);
+  EXPECT_EQ(gKorHostSystemMethodObjects[7]->GetName(), "disconnect");
+  EXPECT_EQ(gKorHostSystemMethodObjects[36]->GetName(), "runtime");
+  EXPECT_EQ(gKorHostSystemMethodObjects[47]->GetName(), "systemResources");
 }
 
 }  // namespace

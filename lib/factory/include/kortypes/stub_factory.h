@@ -5,9 +5,9 @@
 //   service level: "ServiceInstance", "SessionManager", "PerfMgr",
 //     "AuthorizationManager", "group-d1" (root folder), "propertyCollector",
 //     "UserDirectory";
-//   per host, for host key H: "H" (the host), "ha-folder-root" style folders
-//     are not per host; the host's own objects are "<kind>-H", e.g.
-//     "storageSystem-H", "datastoreSystem-H", "firewallSystem-H".
+//   per host, for host key H: "H" is the host itself; the host's own objects
+//     are "<kind>-H" with the type's name, first letter lowered, e.g.
+//     "storageSystem-H", "datastoreSystem-H", "environmentBrowser-H".
 // The mockup factory adds the host configuration mockup system
 // ("mockupSystem-H"), which test servers use to seed host configuration.
 // Stubs are not cached: every call makes a new stub on the given adapter.
@@ -62,6 +62,37 @@ class KOR_API MultiHostMoFactory : public virtual Basekit::Object {
   virtual Basekit::Ref<Kor::Datastore> CreateDatastore(const std::string& id,
                                                        Movel::StubAdapter* adapter,
                                                        Movel::RequestContext* context = nullptr) = 0;
+  // The host's own objects; their ids are "<kind>-<host>".
+  virtual Basekit::Ref<Kor::Host::DatastoreSystem> CreateDatastoreSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::EnvironmentBrowser> CreateEnvironmentBrowser(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::CpuSchedulerSystem> CreateCpuSchedulerSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::MemoryManagerSystem> CreateMemoryManagerSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::FirewallSystem> CreateFirewallSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::ServiceSystem> CreateServiceSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::NetworkSystem> CreateNetworkSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::PciPassthruSystem> CreatePciPassthruSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::StorageSystem> CreateStorageSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::IscsiManager> CreateIscsiManager(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::MessageBusProxy> CreateMessageBusProxy(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::DiagnosticSystem> CreateDiagnosticSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::DateTimeSystem> CreateDateTimeSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::HealthStatusSystem> CreateHealthStatusSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
+  virtual Basekit::Ref<Kor::Host::CvolSystem> CreateCvolSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) = 0;
   // Any per-host object by the wire name of its type ("kor.host.StorageSystem"):
   // the id is "<kind>-<host>" with the type's name, first letter lowered.
   virtual Basekit::Ref<Movel::Stub> CreateHostObject(const std::string& wireType,
@@ -95,6 +126,36 @@ class KOR_API HostMoStubFactoryImpl : public virtual MultiHostMoFactory, public 
                                                          Movel::RequestContext* context = nullptr) override;
   Basekit::Ref<Kor::Datastore> CreateDatastore(const std::string& id, Movel::StubAdapter* adapter,
                                                Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::DatastoreSystem> CreateDatastoreSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::EnvironmentBrowser> CreateEnvironmentBrowser(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::CpuSchedulerSystem> CreateCpuSchedulerSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::MemoryManagerSystem> CreateMemoryManagerSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::FirewallSystem> CreateFirewallSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::ServiceSystem> CreateServiceSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::NetworkSystem> CreateNetworkSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::PciPassthruSystem> CreatePciPassthruSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::StorageSystem> CreateStorageSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::IscsiManager> CreateIscsiManager(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::MessageBusProxy> CreateMessageBusProxy(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::DiagnosticSystem> CreateDiagnosticSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::DateTimeSystem> CreateDateTimeSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::HealthStatusSystem> CreateHealthStatusSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
+  Basekit::Ref<Kor::Host::CvolSystem> CreateCvolSystem(const std::string& host, Movel::StubAdapter* adapter,
+      Movel::RequestContext* context = nullptr) override;
   Basekit::Ref<Movel::Stub> CreateHostObject(const std::string& wireType, const std::string& host,
                                              Movel::StubAdapter* adapter,
                                              Movel::RequestContext* context = nullptr) override;
