@@ -93,16 +93,18 @@ def funcs_of(ctx, t):
 
 def chunk_source(ctx, module, index, types):
     """Records and class code of a run of a module's types."""
-    out = [BANNER, f'#include "kortypes/{module}.h"', '#include "common.h"']
-    # Class code needs the complete classes of the types it holds and copies.
-    extra = []
+    # Only the headers this run of types needs: its own, and those of the
+    # classes its code holds, copies and narrows to (complete types). Large
+    # modules are split over many files, so including the whole module
+    # header in each would parse it again and again.
+    headers = []
     for t in types:
-        for r in ctx.referenced(t):
-            if r in ctx.types and ctx.types[r].module != module and ctx.types[r].kind != "managed":
-                h = f'#include "{ctx.header(r)}"'
-                if h not in extra:
-                    extra.append(h)
-    out += sorted(extra)
+        headers.append(t.name)
+        headers += [r for r in ctx.referenced(t) if r in ctx.types and ctx.types[r].kind != "managed"]
+        if t.parent and t.parent in ctx.types:
+            headers.append(t.parent)
+    out = [BANNER, '#include "common.h"']
+    out += [f'#include "{ctx.header(h)}"' for h in sorted(set(headers))]
     out += ["", "// clang-format off"]
     for t in types:
         out.append(f"\n// {t.kind} {t.name}")
