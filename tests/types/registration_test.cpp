@@ -260,16 +260,16 @@ TEST(Records, ListTerminators) {
   EXPECT_STREQ(reload.result.version, "tydef.version.version0");
 
   // A type without own properties: the terminator alone, shared functions.
-  const Movel::DataTypeInfo* cap = Movel::GetDoType<Kor::Capability>()->GetRecord();
+  const Movel::DataTypeInfo* cap = Movel::GetDoType<Kor::TaskReasonSystem>()->GetRecord();
   EXPECT_EQ(cap->properties[0].name, nullptr);
   EXPECT_EQ(cap->properties[0].flags, 0xFFFFFFFFu);
   ASSERT_NE(cap->propIsSet, nullptr);
   EXPECT_TRUE(cap->propIsSet(nullptr, 0));
   EXPECT_EQ(cap->propPeek(nullptr, 0), nullptr);
-  EXPECT_EQ(cap->propGet, Movel::GetDoType<Kor::TaskReason>()->GetRecord()->propGet);
+  EXPECT_EQ(cap->propGet, Movel::GetDoType<Kor::Event::HostEvent>()->GetRecord()->propGet);
   ASSERT_NE(cap->createObject, nullptr);
   Basekit::Ref<Movel::DataObject> made(cap->createObject());
-  EXPECT_EQ(made->_GetDataType(), Movel::GetDoType<Kor::Capability>());
+  EXPECT_EQ(made->_GetDataType(), Movel::GetDoType<Kor::TaskReasonSystem>());
 
   // A managed type without methods: only the zero entry, and the shared
   // dispatch that only clears the result.

@@ -262,6 +262,8 @@ class Validator:
         seen = set()
         for p in m.params:
             pw = f"parameter {p.name} of {what}"
+            if not p.name[:1].isalpha():
+                self.error(p.where, f"{pw}: parameter names start with a letter")
             if p.name in seen:
                 self.error(p.where, f"{pw} declared twice")
             seen.add(p.name)

@@ -330,7 +330,6 @@ def data_funcs(ctx, t):
 def managed_source(ctx, t):
     out = managed.interface_source(ctx, t)
     out += managed.stub_source(ctx, t)
-    out += managed.skeleton_source(ctx, t)
     out.append("namespace kortypes_detail {")
     if t.methods or t.properties:
         out += managed.dispatch_source(ctx, t)

@@ -87,22 +87,22 @@ class Operation:
     def sync_params(self):
         ps = [self.param_decl(p) for p in self.params]
         if self.result_kind() == "pointer":
-            ps.append(f"Basekit::Ref<{self.result_class()}>& result")
+            ps.append(f"Basekit::Ref<{self.result_class()}>& _result")
         return ps
 
     def async_params(self):
         return [self.param_decl(p) for p in self.params] + [
-            "const Movel::Completion& callback", "Basekit::Ref<Basekit::System::ScheduledItem>& item"]
+            "const Movel::Completion& _callback", "Basekit::Ref<Basekit::System::ScheduledItem>& _item"]
 
     # -- boxing ------------------------------------------------------------------
 
     def box_arg(self, i, p):
         ident = names.identifier(p.name)
         if self.is_pointer(p.type):
-            return f"args[{i}] = {ident};"
+            return f"_args[{i}] = {ident};"
         if p.type.optional:
-            return f"args[{i}] = Movel::BoxOptional({ident});"
-        return f"args[{i}] = Movel::BoxValue<{self.scalar(p.type)}>({ident});"
+            return f"_args[{i}] = Movel::BoxOptional({ident});"
+        return f"_args[{i}] = Movel::BoxValue<{self.scalar(p.type)}>({ident});"
 
     def unbox_arg(self, i, p):
         slot = f"Movel::ArgAt(args, {i})"
@@ -238,33 +238,33 @@ def stub_source(ctx, t):
            f"    : {parent}(id, adapter, context) {{}}",
            f"{cls}::~{s}() = default;"]
     for o in operations(ctx, t):
-        boxing = [f"Basekit::RefVector<Movel::Any> args({len(o.params)});"]
+        boxing = [f"Basekit::RefVector<Movel::Any> _args({len(o.params)});"]
         boxing += [o.box_arg(i, p) for i, p in enumerate(o.params)]
         method = f"{objects}[{o.index}]"
         k = o.result_kind()
         out.append(f"{o.return_type()} {cls}::{o.cpp_name}({', '.join(o.sync_params())}) {{")
         out += ["  " + b for b in boxing]
         if k == "none":
-            out.append(f"  Movel::StubImpl::_Invoke_Task({method}, args);")
+            out.append(f"  Movel::StubImpl::_Invoke_Task({method}, _args);")
         else:
-            out.append("  Basekit::Ref<Movel::Any> answer;")
-            out.append(f"  static_cast<Movel::Stub*>(this)->_Invoke_Task({method}, args, answer);")
+            out.append("  Basekit::Ref<Movel::Any> _answer;")
+            out.append(f"  static_cast<Movel::Stub*>(this)->_Invoke_Task({method}, _args, _answer);")
             if k == "pointer":
                 rc = o.result_class()
                 if rc == "Movel::Any":
-                    out.append("  result = answer;")
+                    out.append("  _result = _answer;")
                 elif o.task or not o.result.array:
-                    out.append(f"  result = Movel::NarrowAny<{rc}>(answer.Get());")
+                    out.append(f"  _result = Movel::NarrowAny<{rc}>(_answer.Get());")
                 else:
-                    out.append(f"  result = Movel::NarrowArray<{rc}>(answer.Get());")
+                    out.append(f"  _result = Movel::NarrowArray<{rc}>(_answer.Get());")
             elif k == "optional":
-                out.append(f"  return Movel::UnboxOptional<{o.scalar(o.result)}>(answer.Get());")
+                out.append(f"  return Movel::UnboxOptional<{o.scalar(o.result)}>(_answer.Get());")
             else:
-                out.append(f"  return Movel::UnboxValue<{o.scalar(o.result)}>(answer.Get());")
+                out.append(f"  return Movel::UnboxValue<{o.scalar(o.result)}>(_answer.Get());")
         out.append("}")
         out.append(f"void {cls}::{o.cpp_name}({', '.join(o.async_params())}) {{")
         out += ["  " + b for b in boxing]
-        out.append(f"  static_cast<Movel::Stub*>(this)->_StartInvoke_Task({method}, args, callback, item);")
+        out.append(f"  static_cast<Movel::Stub*>(this)->_StartInvoke_Task({method}, _args, _callback, _item);")
         out.append("}")
     return out
 
@@ -286,32 +286,25 @@ def skeleton_class(t):
 
 def skeleton_header(ctx, t):
     """A server-side base: every operation answers the NotSupported fault, so an
-    implementation overrides only what it serves."""
+    implementation overrides only what it serves. Defined inline: only the
+    programs that serve objects pay for its tables."""
     s = skeleton_name(t)
     iface = names.cpp_class(t.name)
     parent = skeleton_class(ctx.types[t.parent]) if t.parent and t.parent in ctx.types else "Basekit::ObjectImpl"
     lines = [f"// Server side of {t.name}: derive, override what the object serves.",
-             f"class KOR_API {s} : public virtual {iface}, public {parent} {{", " public:"]
+             f"class {s} : public virtual {iface}, public {parent} {{", " public:"]
     ops = operations(ctx, t)
     props = [o for o in ops if o.prop is not None]
     meths = [o for o in ops if o.method is not None]
     for o in props + meths:
-        lines.append(f"  {o.return_type()} {o.cpp_name}({', '.join(o.sync_params())}) override;")
-    lines.append("\n protected:")
-    lines.append(f"  {s}() = default;")
-    lines.append(f"  ~{s}() override;")
-    lines.append("};")
-    return lines
-
-
-def skeleton_source(ctx, t):
-    cls = skeleton_class(t)
-    out = [f"{cls}::~{skeleton_name(t)}() = default;"]
-    for o in operations(ctx, t):
         # Parameters are unused: keep their types, drop their names.
         unnamed = [p.rsplit(" ", 1)[0] for p in o.sync_params()]
         full = t.name + "." + (o.method.name if o.method is not None else o.prop.name)
-        out.append(f"{o.return_type()} {cls}::{o.cpp_name}({', '.join(unnamed)}) {{")
-        out.append(f"  Movel::ThrowNotImplemented({c_string(full)});")
-        out.append("}")
-    return out
+        lines.append(f"  {o.return_type()} {o.cpp_name}({', '.join(unnamed)}) override {{")
+        lines.append(f"    Movel::ThrowNotImplemented({c_string(full)});")
+        lines.append("  }")
+    lines.append("\n protected:")
+    lines.append(f"  {s}() = default;")
+    lines.append(f"  ~{s}() override = default;")
+    lines.append("};")
+    return lines

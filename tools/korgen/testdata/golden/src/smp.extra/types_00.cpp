@@ -331,34 +331,27 @@ Smp::Extra::SpecialTaskStub::SpecialTaskStub(Movel::MoRef* ref, Movel::StubAdapt
 Smp::Extra::SpecialTaskStub::SpecialTaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
     : Smp::TaskStub(id, adapter, context) {}
 Smp::Extra::SpecialTaskStub::~SpecialTaskStub() = default;
-void Smp::Extra::SpecialTaskStub::Restart(bool force, Basekit::Ref<Movel::MoRef>& result) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxValue<bool>(force);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[0], args, answer);
-  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+void Smp::Extra::SpecialTaskStub::Restart(bool force, Basekit::Ref<Movel::MoRef>& _result) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxValue<bool>(force);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[0], _args, _answer);
+  _result = Movel::NarrowAny<Movel::MoRef>(_answer.Get());
 }
-void Smp::Extra::SpecialTaskStub::Restart(bool force, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxValue<bool>(force);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[0], args, callback, item);
+void Smp::Extra::SpecialTaskStub::Restart(bool force, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxValue<bool>(force);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[0], _args, _callback, _item);
 }
 bool Smp::Extra::SpecialTaskStub::IsSpecial() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[1], args, answer);
-  return Movel::UnboxValue<bool>(answer.Get());
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpExtraSpecialTaskMethodObjects[1], _args, _answer);
+  return Movel::UnboxValue<bool>(_answer.Get());
 }
-void Smp::Extra::SpecialTaskStub::IsSpecial(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[1], args, callback, item);
-}
-Smp::Extra::SpecialTaskSkeleton::~SpecialTaskSkeleton() = default;
-void Smp::Extra::SpecialTaskSkeleton::Restart(bool, Basekit::Ref<Movel::MoRef>&) {
-  Movel::ThrowNotImplemented("smp.extra.SpecialTask.restart");
-}
-bool Smp::Extra::SpecialTaskSkeleton::IsSpecial() {
-  Movel::ThrowNotImplemented("smp.extra.SpecialTask.special");
+void Smp::Extra::SpecialTaskStub::IsSpecial(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpExtraSpecialTaskMethodObjects[1], _args, _callback, _item);
 }
 namespace kortypes_detail {
 void kSmpExtraSpecialTaskDispatch(Movel::ManagedObject* object, int index,

@@ -339,70 +339,54 @@ Smp::TaskStub::TaskStub(const std::string& id, Movel::StubAdapter* adapter, Move
     : Movel::StubImpl(id, adapter, context) {}
 Smp::TaskStub::~TaskStub() = default;
 void Smp::TaskStub::Cancel() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Movel::StubImpl::_Invoke_Task(gSmpTaskMethodObjects[0], args);
+  Basekit::RefVector<Movel::Any> _args(0);
+  Movel::StubImpl::_Invoke_Task(gSmpTaskMethodObjects[0], _args);
 }
-void Smp::TaskStub::Cancel(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[0], args, callback, item);
+void Smp::TaskStub::Cancel(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[0], _args, _callback, _item);
 }
-void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxOptional(timeout);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[1], args, answer);
-  result = Movel::NarrowAny<Smp::Task::Info>(answer.Get());
+void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& _result) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxOptional(timeout);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[1], _args, _answer);
+  _result = Movel::NarrowAny<Smp::Task::Info>(_answer.Get());
 }
-void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxOptional(timeout);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[1], args, callback, item);
+void Smp::TaskStub::Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxOptional(timeout);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[1], _args, _callback, _item);
 }
-void Smp::TaskStub::Run(Basekit::Ref<Movel::MoRef>& result) {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[2], args, answer);
-  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+void Smp::TaskStub::Run(Basekit::Ref<Movel::MoRef>& _result) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[2], _args, _answer);
+  _result = Movel::NarrowAny<Movel::MoRef>(_answer.Get());
 }
-void Smp::TaskStub::Run(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[2], args, callback, item);
+void Smp::TaskStub::Run(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[2], _args, _callback, _item);
 }
-void Smp::TaskStub::GetInfo(Basekit::Ref<Smp::Task::Info>& result) {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[3], args, answer);
-  result = Movel::NarrowAny<Smp::Task::Info>(answer.Get());
+void Smp::TaskStub::GetInfo(Basekit::Ref<Smp::Task::Info>& _result) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[3], _args, _answer);
+  _result = Movel::NarrowAny<Smp::Task::Info>(_answer.Get());
 }
-void Smp::TaskStub::GetInfo(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[3], args, callback, item);
+void Smp::TaskStub::GetInfo(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[3], _args, _callback, _item);
 }
 std::string Smp::TaskStub::GetName() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[4], args, answer);
-  return Movel::UnboxValue<std::string>(answer.Get());
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpTaskMethodObjects[4], _args, _answer);
+  return Movel::UnboxValue<std::string>(_answer.Get());
 }
-void Smp::TaskStub::GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[4], args, callback, item);
-}
-Smp::TaskSkeleton::~TaskSkeleton() = default;
-void Smp::TaskSkeleton::Cancel() {
-  Movel::ThrowNotImplemented("smp.Task.cancel");
-}
-void Smp::TaskSkeleton::Wait(const Basekit::Optional<int>&, Basekit::Ref<Smp::Task::Info>&) {
-  Movel::ThrowNotImplemented("smp.Task.wait");
-}
-void Smp::TaskSkeleton::Run(Basekit::Ref<Movel::MoRef>&) {
-  Movel::ThrowNotImplemented("smp.Task.run");
-}
-void Smp::TaskSkeleton::GetInfo(Basekit::Ref<Smp::Task::Info>&) {
-  Movel::ThrowNotImplemented("smp.Task.info");
-}
-std::string Smp::TaskSkeleton::GetName() {
-  Movel::ThrowNotImplemented("smp.Task.name");
+void Smp::TaskStub::GetName(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpTaskMethodObjects[4], _args, _callback, _item);
 }
 namespace kortypes_detail {
 void kSmpTaskDispatch(Movel::ManagedObject* object, int index,
@@ -784,57 +768,44 @@ Smp::FolderStub::FolderStub(const std::string& id, Movel::StubAdapter* adapter, 
     : Movel::StubImpl(id, adapter, context) {}
 Smp::FolderStub::~FolderStub() = default;
 std::string Smp::FolderStub::GetName() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[0], args, answer);
-  return Movel::UnboxValue<std::string>(answer.Get());
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[0], _args, _answer);
+  return Movel::UnboxValue<std::string>(_answer.Get());
 }
-void Smp::FolderStub::GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[0], args, callback, item);
+void Smp::FolderStub::GetName(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[0], _args, _callback, _item);
 }
-void Smp::FolderStub::GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[1], args, answer);
-  result = Movel::NarrowArray<Movel::DataArray<Movel::MoRef>>(answer.Get());
+void Smp::FolderStub::GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& _result) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[1], _args, _answer);
+  _result = Movel::NarrowArray<Movel::DataArray<Movel::MoRef>>(_answer.Get());
 }
-void Smp::FolderStub::GetChildren(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[1], args, callback, item);
+void Smp::FolderStub::GetChildren(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[1], _args, _callback, _item);
 }
-void Smp::FolderStub::GetParentFolder(Basekit::Ref<Movel::MoRef>& result) {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[2], args, answer);
-  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+void Smp::FolderStub::GetParentFolder(Basekit::Ref<Movel::MoRef>& _result) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[2], _args, _answer);
+  _result = Movel::NarrowAny<Movel::MoRef>(_answer.Get());
 }
-void Smp::FolderStub::GetParentFolder(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[2], args, callback, item);
+void Smp::FolderStub::GetParentFolder(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[2], _args, _callback, _item);
 }
-void Smp::FolderStub::GetHistory(Basekit::Ref<Movel::Array<int>>& result) {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[3], args, answer);
-  result = Movel::NarrowArray<Movel::Array<int>>(answer.Get());
+void Smp::FolderStub::GetHistory(Basekit::Ref<Movel::Array<int>>& _result) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpFolderMethodObjects[3], _args, _answer);
+  _result = Movel::NarrowArray<Movel::Array<int>>(_answer.Get());
 }
-void Smp::FolderStub::GetHistory(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[3], args, callback, item);
-}
-Smp::FolderSkeleton::~FolderSkeleton() = default;
-std::string Smp::FolderSkeleton::GetName() {
-  Movel::ThrowNotImplemented("smp.Folder.name");
-}
-void Smp::FolderSkeleton::GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>&) {
-  Movel::ThrowNotImplemented("smp.Folder.children");
-}
-void Smp::FolderSkeleton::GetParentFolder(Basekit::Ref<Movel::MoRef>&) {
-  Movel::ThrowNotImplemented("smp.Folder.parentFolder");
-}
-void Smp::FolderSkeleton::GetHistory(Basekit::Ref<Movel::Array<int>>&) {
-  Movel::ThrowNotImplemented("smp.Folder.history");
+void Smp::FolderStub::GetHistory(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpFolderMethodObjects[3], _args, _callback, _item);
 }
 namespace kortypes_detail {
 void kSmpFolderDispatch(Movel::ManagedObject* object, int index,
@@ -892,7 +863,6 @@ Smp::IdleStub::IdleStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::R
 Smp::IdleStub::IdleStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context)
     : Movel::StubImpl(id, adapter, context) {}
 Smp::IdleStub::~IdleStub() = default;
-Smp::IdleSkeleton::~IdleSkeleton() = default;
 namespace kortypes_detail {
 Movel::Stub* kSmpIdleCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
                                Movel::RequestContext* context) {
@@ -964,80 +934,64 @@ Smp::ServiceStub::ServiceStub(const std::string& id, Movel::StubAdapter* adapter
     : Movel::StubImpl(id, adapter, context) {}
 Smp::ServiceStub::~ServiceStub() = default;
 std::string Smp::ServiceStub::Ping() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[0], args, answer);
-  return Movel::UnboxValue<std::string>(answer.Get());
+  Basekit::RefVector<Movel::Any> _args(0);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[0], _args, _answer);
+  return Movel::UnboxValue<std::string>(_answer.Get());
 }
-void Smp::ServiceStub::Ping(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[0], args, callback, item);
+void Smp::ServiceStub::Ping(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[0], _args, _callback, _item);
 }
 void Smp::ServiceStub::Reset() {
-  Basekit::RefVector<Movel::Any> args(0);
-  Movel::StubImpl::_Invoke_Task(gSmpServiceMethodObjects[1], args);
+  Basekit::RefVector<Movel::Any> _args(0);
+  Movel::StubImpl::_Invoke_Task(gSmpServiceMethodObjects[1], _args);
 }
-void Smp::ServiceStub::Reset(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(0);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[1], args, callback, item);
+void Smp::ServiceStub::Reset(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(0);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[1], _args, _callback, _item);
 }
 std::string Smp::ServiceStub::Login(const std::string& user, const std::string& password) {
-  Basekit::RefVector<Movel::Any> args(2);
-  args[0] = Movel::BoxValue<std::string>(user);
-  args[1] = Movel::BoxValue<std::string>(password);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[2], args, answer);
-  return Movel::UnboxValue<std::string>(answer.Get());
+  Basekit::RefVector<Movel::Any> _args(2);
+  _args[0] = Movel::BoxValue<std::string>(user);
+  _args[1] = Movel::BoxValue<std::string>(password);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[2], _args, _answer);
+  return Movel::UnboxValue<std::string>(_answer.Get());
 }
-void Smp::ServiceStub::Login(const std::string& user, const std::string& password, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(2);
-  args[0] = Movel::BoxValue<std::string>(user);
-  args[1] = Movel::BoxValue<std::string>(password);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[2], args, callback, item);
+void Smp::ServiceStub::Login(const std::string& user, const std::string& password, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(2);
+  _args[0] = Movel::BoxValue<std::string>(user);
+  _args[1] = Movel::BoxValue<std::string>(password);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[2], _args, _callback, _item);
 }
-void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) {
-  Basekit::RefVector<Movel::Any> args(3);
-  args[0] = spec;
-  args[1] = folders;
-  args[2] = Movel::BoxOptional(filter);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[3], args, answer);
-  result = Movel::NarrowAny<Movel::MoRef>(answer.Get());
+void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& _result) {
+  Basekit::RefVector<Movel::Any> _args(3);
+  _args[0] = spec;
+  _args[1] = folders;
+  _args[2] = Movel::BoxOptional(filter);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[3], _args, _answer);
+  _result = Movel::NarrowAny<Movel::MoRef>(_answer.Get());
 }
-void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(3);
-  args[0] = spec;
-  args[1] = folders;
-  args[2] = Movel::BoxOptional(filter);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[3], args, callback, item);
+void Smp::ServiceStub::Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(3);
+  _args[0] = spec;
+  _args[1] = folders;
+  _args[2] = Movel::BoxOptional(filter);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[3], _args, _callback, _item);
 }
-void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxOptional(depth);
-  Basekit::Ref<Movel::Any> answer;
-  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[4], args, answer);
-  result = Movel::NarrowArray<Movel::Array<std::string>>(answer.Get());
+void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& _result) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxOptional(depth);
+  Basekit::Ref<Movel::Any> _answer;
+  static_cast<Movel::Stub*>(this)->_Invoke_Task(gSmpServiceMethodObjects[4], _args, _answer);
+  _result = Movel::NarrowArray<Movel::Array<std::string>>(_answer.Get());
 }
-void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::RefVector<Movel::Any> args(1);
-  args[0] = Movel::BoxOptional(depth);
-  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[4], args, callback, item);
-}
-Smp::ServiceSkeleton::~ServiceSkeleton() = default;
-std::string Smp::ServiceSkeleton::Ping() {
-  Movel::ThrowNotImplemented("smp.Service.ping");
-}
-void Smp::ServiceSkeleton::Reset() {
-  Movel::ThrowNotImplemented("smp.Service.reset");
-}
-std::string Smp::ServiceSkeleton::Login(const std::string&, const std::string&) {
-  Movel::ThrowNotImplemented("smp.Service.login");
-}
-void Smp::ServiceSkeleton::Configure(Smp::Flagged*, Movel::DataArray<Movel::MoRef>*, const Basekit::Optional<std::string>&, Basekit::Ref<Movel::MoRef>&) {
-  Movel::ThrowNotImplemented("smp.Service.configure");
-}
-void Smp::ServiceSkeleton::DebugDump(const Basekit::Optional<int>&, Basekit::Ref<Movel::Array<std::string>>&) {
-  Movel::ThrowNotImplemented("smp.Service.debugDump");
+void Smp::ServiceStub::DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item) {
+  Basekit::RefVector<Movel::Any> _args(1);
+  _args[0] = Movel::BoxOptional(depth);
+  static_cast<Movel::Stub*>(this)->_StartInvoke_Task(gSmpServiceMethodObjects[4], _args, _callback, _item);
 }
 namespace kortypes_detail {
 void kSmpServiceDispatch(Movel::ManagedObject* object, int index,

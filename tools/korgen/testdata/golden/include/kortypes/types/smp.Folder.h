@@ -10,9 +10,9 @@ namespace Smp {
 class KOR_API Folder : public virtual Movel::ManagedObject {
  public:
   virtual std::string GetName() = 0;
-  virtual void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) = 0;
-  virtual void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) = 0;
-  virtual void GetHistory(Basekit::Ref<Movel::Array<int>>& result) = 0;
+  virtual void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& _result) = 0;
+  virtual void GetParentFolder(Basekit::Ref<Movel::MoRef>& _result) = 0;
+  virtual void GetHistory(Basekit::Ref<Movel::Array<int>>& _result) = 0;
 
   Movel::ManagedObjectType* _GetType() const override;
 
@@ -29,26 +29,34 @@ class KOR_API FolderStub : public virtual Smp::Folder, public Movel::StubImpl {
   FolderStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
   ~FolderStub() override;
   std::string GetName() override;
-  void GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) override;
-  void GetChildren(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) override;
-  void GetParentFolder(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void GetHistory(Basekit::Ref<Movel::Array<int>>& result) override;
-  void GetHistory(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetName(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& _result) override;
+  void GetChildren(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void GetParentFolder(Basekit::Ref<Movel::MoRef>& _result) override;
+  void GetParentFolder(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void GetHistory(Basekit::Ref<Movel::Array<int>>& _result) override;
+  void GetHistory(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
 };
 
 // Server side of smp.Folder: derive, override what the object serves.
-class KOR_API FolderSkeleton : public virtual Smp::Folder, public Basekit::ObjectImpl {
+class FolderSkeleton : public virtual Smp::Folder, public Basekit::ObjectImpl {
  public:
-  std::string GetName() override;
-  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>& result) override;
-  void GetParentFolder(Basekit::Ref<Movel::MoRef>& result) override;
-  void GetHistory(Basekit::Ref<Movel::Array<int>>& result) override;
+  std::string GetName() override {
+    Movel::ThrowNotImplemented("smp.Folder.name");
+  }
+  void GetChildren(Basekit::Ref<Movel::DataArray<Movel::MoRef>>&) override {
+    Movel::ThrowNotImplemented("smp.Folder.children");
+  }
+  void GetParentFolder(Basekit::Ref<Movel::MoRef>&) override {
+    Movel::ThrowNotImplemented("smp.Folder.parentFolder");
+  }
+  void GetHistory(Basekit::Ref<Movel::Array<int>>&) override {
+    Movel::ThrowNotImplemented("smp.Folder.history");
+  }
 
  protected:
   FolderSkeleton() = default;
-  ~FolderSkeleton() override;
+  ~FolderSkeleton() override = default;
 };
 }  // namespace Smp
 

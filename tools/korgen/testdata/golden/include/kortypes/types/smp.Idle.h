@@ -26,12 +26,12 @@ class KOR_API IdleStub : public virtual Smp::Idle, public Movel::StubImpl {
 };
 
 // Server side of smp.Idle: derive, override what the object serves.
-class KOR_API IdleSkeleton : public virtual Smp::Idle, public Basekit::ObjectImpl {
+class IdleSkeleton : public virtual Smp::Idle, public Basekit::ObjectImpl {
  public:
 
  protected:
   IdleSkeleton() = default;
-  ~IdleSkeleton() override;
+  ~IdleSkeleton() override = default;
 };
 }  // namespace Smp
 

@@ -18,8 +18,8 @@ class KOR_API Service : public virtual Movel::ManagedObject {
   virtual std::string Ping() = 0;
   virtual void Reset() = 0;
   virtual std::string Login(const std::string& user, const std::string& password) = 0;
-  virtual void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) = 0;
-  virtual void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) = 0;
+  virtual void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& _result) = 0;
+  virtual void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& _result) = 0;
 
   Movel::ManagedObjectType* _GetType() const override;
 
@@ -36,29 +36,39 @@ class KOR_API ServiceStub : public virtual Smp::Service, public Movel::StubImpl 
   ServiceStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
   ~ServiceStub() override;
   std::string Ping() override;
-  void Ping(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Ping(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
   void Reset() override;
-  void Reset(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Reset(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
   std::string Login(const std::string& user, const std::string& password) override;
-  void Login(const std::string& user, const std::string& password, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) override;
-  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) override;
-  void DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Login(const std::string& user, const std::string& password, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& _result) override;
+  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& _result) override;
+  void DebugDump(const Basekit::Optional<int>& depth, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
 };
 
 // Server side of smp.Service: derive, override what the object serves.
-class KOR_API ServiceSkeleton : public virtual Smp::Service, public Basekit::ObjectImpl {
+class ServiceSkeleton : public virtual Smp::Service, public Basekit::ObjectImpl {
  public:
-  std::string Ping() override;
-  void Reset() override;
-  std::string Login(const std::string& user, const std::string& password) override;
-  void Configure(Smp::Flagged* spec, Movel::DataArray<Movel::MoRef>* folders, const Basekit::Optional<std::string>& filter, Basekit::Ref<Movel::MoRef>& result) override;
-  void DebugDump(const Basekit::Optional<int>& depth, Basekit::Ref<Movel::Array<std::string>>& result) override;
+  std::string Ping() override {
+    Movel::ThrowNotImplemented("smp.Service.ping");
+  }
+  void Reset() override {
+    Movel::ThrowNotImplemented("smp.Service.reset");
+  }
+  std::string Login(const std::string&, const std::string&) override {
+    Movel::ThrowNotImplemented("smp.Service.login");
+  }
+  void Configure(Smp::Flagged*, Movel::DataArray<Movel::MoRef>*, const Basekit::Optional<std::string>&, Basekit::Ref<Movel::MoRef>&) override {
+    Movel::ThrowNotImplemented("smp.Service.configure");
+  }
+  void DebugDump(const Basekit::Optional<int>&, Basekit::Ref<Movel::Array<std::string>>&) override {
+    Movel::ThrowNotImplemented("smp.Service.debugDump");
+  }
 
  protected:
   ServiceSkeleton() = default;
-  ~ServiceSkeleton() override;
+  ~ServiceSkeleton() override = default;
 };
 }  // namespace Smp
 

@@ -15,11 +15,11 @@ class KOR_API Task : public virtual Movel::ManagedObject {
   static const char* const METHOD_WAIT;
   static const char* const METHOD_RUN;
 
-  virtual void GetInfo(Basekit::Ref<Smp::Task::Info>& result) = 0;
+  virtual void GetInfo(Basekit::Ref<Smp::Task::Info>& _result) = 0;
   virtual std::string GetName() = 0;
   virtual void Cancel() = 0;
-  virtual void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) = 0;
-  virtual void Run(Basekit::Ref<Movel::MoRef>& result) = 0;
+  virtual void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& _result) = 0;
+  virtual void Run(Basekit::Ref<Movel::MoRef>& _result) = 0;
 
   Movel::ManagedObjectType* _GetType() const override;
 
@@ -35,30 +35,40 @@ class KOR_API TaskStub : public virtual Smp::Task, public Movel::StubImpl {
   TaskStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context);
   TaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
   ~TaskStub() override;
-  void GetInfo(Basekit::Ref<Smp::Task::Info>& result) override;
-  void GetInfo(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetInfo(Basekit::Ref<Smp::Task::Info>& _result) override;
+  void GetInfo(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
   std::string GetName() override;
-  void GetName(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void GetName(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
   void Cancel() override;
-  void Cancel(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) override;
-  void Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void Run(Basekit::Ref<Movel::MoRef>& result) override;
-  void Run(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void Cancel(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& _result) override;
+  void Wait(const Basekit::Optional<int>& timeout, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void Run(Basekit::Ref<Movel::MoRef>& _result) override;
+  void Run(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
 };
 
 // Server side of smp.Task: derive, override what the object serves.
-class KOR_API TaskSkeleton : public virtual Smp::Task, public Basekit::ObjectImpl {
+class TaskSkeleton : public virtual Smp::Task, public Basekit::ObjectImpl {
  public:
-  void GetInfo(Basekit::Ref<Smp::Task::Info>& result) override;
-  std::string GetName() override;
-  void Cancel() override;
-  void Wait(const Basekit::Optional<int>& timeout, Basekit::Ref<Smp::Task::Info>& result) override;
-  void Run(Basekit::Ref<Movel::MoRef>& result) override;
+  void GetInfo(Basekit::Ref<Smp::Task::Info>&) override {
+    Movel::ThrowNotImplemented("smp.Task.info");
+  }
+  std::string GetName() override {
+    Movel::ThrowNotImplemented("smp.Task.name");
+  }
+  void Cancel() override {
+    Movel::ThrowNotImplemented("smp.Task.cancel");
+  }
+  void Wait(const Basekit::Optional<int>&, Basekit::Ref<Smp::Task::Info>&) override {
+    Movel::ThrowNotImplemented("smp.Task.wait");
+  }
+  void Run(Basekit::Ref<Movel::MoRef>&) override {
+    Movel::ThrowNotImplemented("smp.Task.run");
+  }
 
  protected:
   TaskSkeleton() = default;
-  ~TaskSkeleton() override;
+  ~TaskSkeleton() override = default;
 };
 }  // namespace Smp
 

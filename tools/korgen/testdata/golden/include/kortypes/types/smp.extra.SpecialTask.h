@@ -13,7 +13,7 @@ class KOR_API SpecialTask : public virtual Smp::Task {
   static const char* const METHOD_RESTART;
 
   virtual bool IsSpecial() = 0;
-  virtual void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) = 0;
+  virtual void Restart(bool force, Basekit::Ref<Movel::MoRef>& _result) = 0;
 
   Movel::ManagedObjectType* _GetType() const override;
 
@@ -30,20 +30,24 @@ class KOR_API SpecialTaskStub : public virtual Smp::Extra::SpecialTask, public S
   SpecialTaskStub(const std::string& id, Movel::StubAdapter* adapter, Movel::RequestContext* context);
   ~SpecialTaskStub() override;
   bool IsSpecial() override;
-  void IsSpecial(const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
-  void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) override;
-  void Restart(bool force, const Movel::Completion& callback, Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  void IsSpecial(const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
+  void Restart(bool force, Basekit::Ref<Movel::MoRef>& _result) override;
+  void Restart(bool force, const Movel::Completion& _callback, Basekit::Ref<Basekit::System::ScheduledItem>& _item);
 };
 
 // Server side of smp.extra.SpecialTask: derive, override what the object serves.
-class KOR_API SpecialTaskSkeleton : public virtual Smp::Extra::SpecialTask, public Smp::TaskSkeleton {
+class SpecialTaskSkeleton : public virtual Smp::Extra::SpecialTask, public Smp::TaskSkeleton {
  public:
-  bool IsSpecial() override;
-  void Restart(bool force, Basekit::Ref<Movel::MoRef>& result) override;
+  bool IsSpecial() override {
+    Movel::ThrowNotImplemented("smp.extra.SpecialTask.special");
+  }
+  void Restart(bool, Basekit::Ref<Movel::MoRef>&) override {
+    Movel::ThrowNotImplemented("smp.extra.SpecialTask.restart");
+  }
 
  protected:
   SpecialTaskSkeleton() = default;
-  ~SpecialTaskSkeleton() override;
+  ~SpecialTaskSkeleton() override = default;
 };
 }}  // namespace Smp::Extra
 
