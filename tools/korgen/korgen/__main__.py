@@ -12,6 +12,7 @@ import argparse
 import os
 import sys
 
+from . import consistency
 from . import parser as schema_parser
 from .context import Context
 from .emit import files as emit_files
@@ -85,6 +86,9 @@ def main(argv=None):
     ap.add_argument("--check", action="store_true", help="validate only")
     ap.add_argument("--list-outputs", action="store_true", help="print the files that would be written")
     ap.add_argument("--chunk-types", type=int, default=40, help="types per generated source file")
+    ap.add_argument("--type-list", help="check the types against this catalogue list (TSV)")
+    ap.add_argument("--complete", default="", help="comma-separated modules that must declare every listed type")
+    ap.add_argument("--flag-list", help="check the special flags against this list (TSV)")
     args = ap.parse_args(argv)
     if args.chunk_types < 1:
         ap.error("--chunk-types must be at least 1")
@@ -93,6 +97,11 @@ def main(argv=None):
     except schema_parser.SchemaError as e:
         print(str(e), file=sys.stderr)
         return 1
+    if not errors and args.type_list:
+        complete = [m for m in args.complete.split(",") if m]
+        errors += consistency.check_type_list(ctx.cat, args.type_list, complete)
+    if not errors and args.flag_list:
+        errors += consistency.check_special_flags(ctx.cat, args.flag_list)
     if errors:
         for where, message in errors:
             print(f"{where}: {message}", file=sys.stderr)
