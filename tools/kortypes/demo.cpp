@@ -102,6 +102,16 @@ class DemoFolder : public DemoEntity<Kor::FolderSkeleton> {
   Ref<Movel::MoRef> child_;
 };
 
+class DemoDatacenter : public DemoEntity<Kor::DatacenterSkeleton> {
+ public:
+  DemoDatacenter(std::string name, Movel::MoRef* hostFolder)
+      : DemoEntity(std::move(name)), hostFolder_(hostFolder) {}
+  void GetHostFolder(Ref<Movel::MoRef>& result) override { result = hostFolder_; }
+
+ private:
+  Ref<Movel::MoRef> hostFolder_;
+};
+
 class DemoServiceInstance : public Kor::ServiceInstanceSkeleton {
  public:
   void RetrieveContent(Ref<Kor::ServiceInstanceContent>& result) override {
@@ -123,8 +133,12 @@ class DemoServer {
   DemoServer() : server_(new Movel::LocalServer()), adapter_(new Movel::LocalStubAdapter(server_)) {
     Ref<Movel::MoRef> vm = RefOf(Movel::GetMoType<Kor::VirtualMachine>(), "vm-31");
     Ref<Movel::MoRef> host = RefOf(Movel::GetMoType<Kor::HostSystem>(), "host-12");
+    Ref<Movel::MoRef> hostFolder = RefOf(Movel::GetMoType<Kor::Folder>(), "group-h4");
+    Ref<Movel::MoRef> datacenter = RefOf(Movel::GetMoType<Kor::Datacenter>(), "datacenter-2");
     server_->Register(new DemoServiceInstance(), "ServiceInstance");
-    server_->Register(new DemoFolder("Datacenters", host), "group-d1");
+    server_->Register(new DemoFolder("Datacenters", datacenter), "group-d1");
+    server_->Register(new DemoDatacenter("lab", hostFolder), "datacenter-2");
+    server_->Register(new DemoFolder("host", host), "group-h4");
     server_->Register(new DemoHost("esx-01.lab", vm), "host-12");
     server_->Register(new DemoVirtualMachine(this, "web-frontend"), "vm-31");
   }
@@ -149,7 +163,9 @@ class DemoServer {
     info->cancelable = false;
     info->cancelled = false;
     info->progress = 100;
-    info->SetReason(new Kor::TaskReason());
+    Ref<Kor::TaskReasonUser> reason(new Kor::TaskReasonUser());
+    reason->userName = "demo";
+    info->SetReason(reason);
     info->queueTime = Basekit::System::DateTime::Now();
     info->completeTime = info->queueTime;
     Ref<Movel::MoRef> ref = server_->Register(new DemoTask(info), id);
@@ -208,8 +224,9 @@ int RunDemo(const Invocation& inv) {
   Movel::StubAdapter* adapter = server.GetAdapter();
   Kor::MoStubFactoryImpl* factory = Kor::GetMoStubFactory();
   p.Step("Server");
-  p.Line("objects registered", std::to_string(server.GetObjectCount()) +
-                                   " (service instance, root folder, host, virtual machine)");
+  p.Line("objects registered",
+         std::to_string(server.GetObjectCount()) +
+             " (service instance, root folder, datacenter, host folder, host, virtual machine)");
 
   p.Step("Service content, through the service-instance stub");
   Ref<Kor::ServiceInstance> si = factory->CreateServiceInstance(adapter);
@@ -231,17 +248,25 @@ int RunDemo(const Invocation& inv) {
   Movel::EnumType* statusType = Movel::GetEnumType<Kor::ManagedEntity::Status>();
   p.Line("folder", root->GetName() + " [" +
                        StateName(statusType, static_cast<int>(root->GetOverallStatus())) + "]");
+  Ref<Kor::Datacenter> datacenter(
+      dynamic_cast<Kor::Datacenter*>(factory->Dereference(children->Get(0), adapter).Get()));
+  p.Line("  datacenter", datacenter->GetName() + " (" + children->Get(0)->ToString() + ")");
+  Ref<Movel::MoRef> hostFolderRef;
+  datacenter->GetHostFolder(hostFolderRef);
+  Ref<Kor::Folder> hostFolder = factory->CreateFolder(hostFolderRef->GetId(), adapter);
+  hostFolder->GetChildEntity(children);
+  p.Line("    host folder", hostFolder->GetName());
   Ref<Kor::HostSystem> host = factory->CreateHostSystem(children->Get(0)->GetId(), adapter);
-  p.Line("  host", host->GetName() + " (" + host->_GetRef()->ToString() + ")");
+  p.Line("      host", host->GetName() + " (" + host->_GetRef()->ToString() + ")");
   long long overhead = host->QueryOverhead(4LL << 30, Basekit::Optional<int>(), 2);
-  p.Line("  overhead of 4 GiB, 2 vCPUs", std::to_string(overhead / 1024) + " KiB");
+  p.Line("      overhead, 4 GiB 2 vCPUs", std::to_string(overhead / 1024) + " KiB");
   Ref<Movel::DataArray<Movel::MoRef>> vms;
   host->GetVm(vms);
   Ref<Kor::VirtualMachine> vm = factory->CreateVirtualMachine(vms->Get(0)->GetId(), adapter);
   Ref<Kor::Vm::RuntimeInfo> runtime;
   vm->GetRuntime(runtime);
   Movel::EnumType* powerType = Movel::GetEnumType<Kor::VirtualMachine::PowerState>();
-  p.Line("    virtual machine",
+  p.Line("        virtual machine",
          vm->GetName() + " [" + StateName(powerType, static_cast<int>(runtime->powerState)) + "]");
 
   p.Step("A task method, and its task read asynchronously");
