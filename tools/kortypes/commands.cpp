@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "targets.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -411,6 +412,23 @@ std::vector<std::string> CountCells(std::string label, const Counts& c) {
   return cells;
 }
 
+Counts TargetCounts() {
+  CatalogueTotals t;
+  Counts c;
+  c.managed = t.managed, c.data = t.data, c.fault = t.fault, c.enums = t.enums;
+  c.dataProperties = t.dataProperties, c.managedProperties = t.managedProperties;
+  c.methods = t.methods, c.parameters = t.parameters, c.methodObjects = t.methodObjects;
+  c.arrayProperties = t.arrayProperties, c.optionalProperties = t.optionalProperties;
+  return c;
+}
+
+long long TargetTypes(const std::string& module) {
+  for (const ModuleTarget& m : kModuleTargets) {
+    if (module == m.module) return m.managed + m.dataAndFault + m.enums;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunStats(const Invocation& inv) {
@@ -437,6 +455,8 @@ int RunStats(const Invocation& inv) {
     }
     json.EndArray().Key("total").BeginObject();
     WriteCounts(json, total);
+    json.EndObject().Key("completeCatalogue").BeginObject();
+    WriteCounts(json, TargetCounts());
     json.EndObject().FieldInt("loaders", loaders).FieldInt("emptyLoaders", empty);
     json.EndObject().Finish();
     return kExitOk;
@@ -449,8 +469,20 @@ int RunStats(const Invocation& inv) {
   for (size_t i = 0; i < modules.size(); ++i) table.AddRow(CountCells(modules[i]->name, rows[i]));
   table.AddRule();
   table.AddRow(CountCells("total", total));
+  table.AddRow(CountCells("complete catalogue", TargetCounts()));
   table.Print(inv.out);
-  inv.out << "\nloaders: " << loaders << " (" << empty << " register nothing)\n";
+  inv.out << "\nloaders: " << loaders << " (" << empty << " register nothing)\n\n";
+
+  // Types declared per module against the complete catalogue.
+  TextTable progress({"MODULE", "TYPES", "OF", "DONE"});
+  for (size_t i = 1; i < 4; ++i) progress.AlignRight(i);
+  for (size_t i = 0; i < modules.size(); ++i) {
+    long long have = rows[i].managed + rows[i].data + rows[i].fault + rows[i].enums;
+    long long want = TargetTypes(modules[i]->name);
+    progress.AddRow({modules[i]->name, std::to_string(have), std::to_string(want),
+                     want ? std::to_string(have * 100 / want) + "%" : "-"});
+  }
+  progress.Print(inv.out);
   return kExitOk;
 }
 
