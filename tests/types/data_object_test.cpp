@@ -234,7 +234,7 @@ Ref<Kor::Event::AccountCreatedEvent> MakeAccountEvent() {
       new Kor::Host::LocalAccountManager::AccountSpecification("ops", std::string("s3cret"),
                                                               Basekit::Optional<std::string>()));
   Ref<Kor::Event::HostEventArgument> host(new Kor::Event::HostEventArgument());
-  host->name = "esx-01";
+  host->name = "hv-01";
   Ref<Kor::Event::AccountCreatedEvent> e(new Kor::Event::AccountCreatedEvent(
       41, 40, Basekit::System::DateTime::FromCivil(2026, 12, 5), "root", nullptr, nullptr, host,
       nullptr, nullptr, nullptr, nullptr, std::string("Account ops created"), Basekit::Optional<std::string>(),
@@ -257,7 +257,7 @@ TEST(Difference, PathsBaseFirstInMemberOrderWithNestedLeaves) {
 
   b->key = 42;
   const_cast<Kor::Host::LocalAccountManager::AccountSpecification*>(b->PeekSpec())->id = "dev";
-  const_cast<Kor::Event::HostEventArgument*>(b->PeekHost())->name = "esx-02";
+  const_cast<Kor::Event::HostEventArgument*>(b->PeekHost())->name = "hv-02";
   Movel::SetOptionalString(b->changeTag, "t1");
   Movel::PropertyDiffSet diff;
   a->_DiffProperties(b, "event", diff);

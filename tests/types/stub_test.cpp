@@ -270,7 +270,7 @@ class RecordingAdapter : public Movel::StubAdapter {
 
 TEST(Stubs, InheritedOperationsUseTheDeclaringTypesMethodObjects) {
   struct Host : Kor::HostSystemSkeleton {
-    std::string GetName() override { return "esx-01"; }
+    std::string GetName() override { return "hv-01"; }
     bool CheckCertificateTrusted(const std::string& pem) override { return pem == "trusted"; }
     long long QueryOverhead(long long memory, const Basekit::Optional<int>& video, int cpus) override {
       return memory + (video.IsSet() ? video.GetValue() : -1) + cpus;
@@ -281,7 +281,7 @@ TEST(Stubs, InheritedOperationsUseTheDeclaringTypesMethodObjects) {
   s.server->Register(impl, "host-1");
   Ref<RecordingAdapter> recorder(new RecordingAdapter(s.adapter));
   Ref<Kor::HostSystem> host = Kor::GetMoStubFactory()->CreateHostSystem("host-1", recorder);
-  EXPECT_EQ(host->GetName(), "esx-01");
+  EXPECT_EQ(host->GetName(), "hv-01");
   EXPECT_TRUE(host->CheckCertificateTrusted("trusted"));
   EXPECT_FALSE(host->CheckCertificateTrusted("other"));
   EXPECT_EQ(host->QueryOverhead(1000, Basekit::Optional<int>(), 2), 1000 - 1 + 2);

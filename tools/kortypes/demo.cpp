@@ -139,7 +139,7 @@ class DemoServer {
     server_->Register(new DemoFolder("Datacenters", datacenter), "group-d1");
     server_->Register(new DemoDatacenter("lab", hostFolder), "datacenter-2");
     server_->Register(new DemoFolder("host", host), "group-h4");
-    server_->Register(new DemoHost("esx-01.lab", vm), "host-12");
+    server_->Register(new DemoHost("hv-01.lab", vm), "host-12");
     server_->Register(new DemoVirtualMachine(this, "web-frontend"), "vm-31");
   }
   ~DemoServer() {
