@@ -297,6 +297,17 @@ TEST(Stubs, InheritedOperationsUseTheDeclaringTypesMethodObjects) {
   EXPECT_EQ(sizeof(gKorHostSystemMethodObjects) / sizeof(gKorHostSystemMethodObjects[0]), 48u);
   EXPECT_EQ(sizeof(gKorManagedEntityMethodObjects) / sizeof(gKorManagedEntityMethodObjects[0]), 19u);
   EXPECT_EQ(gKorHostSystemMethodObjects[7]->GetName(), "disconnect");
+  // Dispatch by index: 14 is QueryOverhead; 48, the entry count, calls nothing.
+  const Movel::DispatchFn dispatch = Movel::GetMoType<Kor::HostSystem>()->GetRecord()->dispatch;
+  RefVector<Movel::Any> args(3);
+  args[0] = new Movel::Primitive<long long>(500);
+  args[2] = new Movel::Primitive<int>(4);
+  Ref<Movel::Any> result;
+  dispatch(impl, 14, args, result);
+  ASSERT_NE(result.Get(), nullptr);
+  EXPECT_EQ(dynamic_cast<Movel::Primitive<long long>*>(result.Get())->GetValue(), 500 - 1 + 4);
+  dispatch(impl, 48, args, result);
+  EXPECT_EQ(result.Get(), nullptr);
   EXPECT_EQ(gKorHostSystemMethodObjects[36]->GetName(), "runtime");
   EXPECT_EQ(gKorHostSystemMethodObjects[47]->GetName(), "systemResources");
 }
