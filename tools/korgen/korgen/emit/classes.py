@@ -139,16 +139,18 @@ def data_class_header(ctx, t):
         lines += ["  " + a for a in acc]
     lines.append("")
     lines.append("  // Property functions of the type's descriptor; index counts own properties.")
+    lines.append("  // Reached through the descriptor only, so not exported.")
     if fs:
         lines += [
-            "  static void _PropGet(Movel::DataObject* object, int index, void* out);",
-            "  static const void* _PropPeek(const Movel::DataObject* object, int index);",
-            "  static void _PropSet(Movel::DataObject* object, int index, const void* in);",
-            "  static void _PropSwap(Movel::DataObject* object, int index, void* io);",
-            "  static bool _PropIsSet(const Movel::DataObject* object, int index);",
-            "  static void _PropUnset(Movel::DataObject* object, int index);",
+            "  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);",
+            "  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);",
+            "  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);",
+            "  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);",
+            "  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);",
+            "  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);",
         ]
-    lines += ["  static Movel::DataObject* _CreateObject();", "  static Movel::Any* _CreateArray();"]
+    lines += ["  KOR_HIDDEN static Movel::DataObject* _CreateObject();",
+              "  KOR_HIDDEN static Movel::Any* _CreateArray();"]
     # Members in property order; value kinds are public, object kinds and
     # arrays private behind their accessors.
     access = "public"
@@ -163,8 +165,8 @@ def data_class_header(ctx, t):
     ptr = [f for f in fs if isinstance(f, PointerField)]
     if fs:
         lines.append("\n private:")
-        lines.append("  void _ReleaseMembers();")
-        lines += [f"  {f.raw_swap_decl()}" for f in ptr]
+        lines.append("  KOR_HIDDEN void _ReleaseMembers();")
+        lines += [f"  KOR_HIDDEN {f.raw_swap_decl()}" for f in ptr]
     lines.append("};")
     return lines
 

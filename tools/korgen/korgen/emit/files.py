@@ -17,7 +17,8 @@ def forward_header(ctx):
     """Forward declarations of every namespace-scope class and enumeration, so
     headers may name each other's top-level types without including them."""
     out = [BANNER, "#pragma once", "", '#include "movel/movel.h"', "",
-           '#define KOR_API __attribute__((visibility("default")))', ""]
+           '#define KOR_API __attribute__((visibility("default")))',
+           '#define KOR_HIDDEN __attribute__((visibility("hidden")))', ""]
     out.append("namespace Kor {")
     out.append("// The module each loader registers, in construction order; null for a")
     out.append("// loader that registers nothing.")

@@ -5,6 +5,7 @@
 #include "movel/movel.h"
 
 #define KOR_API __attribute__((visibility("default")))
+#define KOR_HIDDEN __attribute__((visibility("hidden")))
 
 namespace Kor {
 // The module each loader registers, in construction order; null for a

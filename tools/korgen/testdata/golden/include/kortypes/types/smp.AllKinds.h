@@ -76,14 +76,15 @@ class KOR_API AllKinds : public Movel::DynamicData {
   Movel::Array<Smp::Color>* GetEnumList() const;
 
   // Property functions of the type's descriptor; index counts own properties.
-  static void _PropGet(Movel::DataObject* object, int index, void* out);
-  static const void* _PropPeek(const Movel::DataObject* object, int index);
-  static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  static bool _PropIsSet(const Movel::DataObject* object, int index);
-  static void _PropUnset(Movel::DataObject* object, int index);
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
+  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
+  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
+  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string reqString;
   std::string* optString = nullptr;
   bool reqBool{};
@@ -137,23 +138,23 @@ class KOR_API AllKinds : public Movel::DynamicData {
   AllKinds(const AllKinds& other);
 
  private:
-  void _ReleaseMembers();
-  void SwapReqDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapOptDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapReqFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapOptFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapReqRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapOptRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapReqAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapOptAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapMessageRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapOptDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapRefListRaw(Movel::DataArray<Movel::MoRef>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapAnyListRaw(Movel::DataArray<Movel::Any>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapStringListRaw(Movel::Array<std::string>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapIntListRaw(Movel::Array<int>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapEnumListRaw(Movel::Array<Smp::Color>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void _ReleaseMembers();
+  KOR_HIDDEN void SwapReqDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapOptDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapReqFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapOptFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapReqRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapOptRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapReqAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapOptAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapMessageRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapOptDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapRefListRaw(Movel::DataArray<Movel::MoRef>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapAnyListRaw(Movel::DataArray<Movel::Any>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapStringListRaw(Movel::Array<std::string>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapIntListRaw(Movel::Array<int>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapEnumListRaw(Movel::Array<Smp::Color>* incoming, Basekit::Ref<Movel::Any>* slot);
 };
 }  // namespace Smp
 

@@ -29,8 +29,9 @@ class KOR_API BadValue : public Movel::Fault::InvalidArgument {
   Movel::Any* _Clone() const override;
 
   // Property functions of the type's descriptor; index counts own properties.
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
 
  protected:
   BadValue(const BadValue& other);

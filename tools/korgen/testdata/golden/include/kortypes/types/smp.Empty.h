@@ -15,8 +15,9 @@ class KOR_API Empty : public Movel::DynamicData {
   Movel::Any* _Clone() const override;
 
   // Property functions of the type's descriptor; index counts own properties.
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
 
  protected:
   Empty(const Empty& other);

@@ -39,14 +39,15 @@ class KOR_API Flagged : public Movel::DynamicData {
   Movel::Array<long long>* GetSamples() const;
 
   // Property functions of the type's descriptor; index counts own properties.
-  static void _PropGet(Movel::DataObject* object, int index, void* out);
-  static const void* _PropPeek(const Movel::DataObject* object, int index);
-  static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  static bool _PropIsSet(const Movel::DataObject* object, int index);
-  static void _PropUnset(Movel::DataObject* object, int index);
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
+  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
+  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
+  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
 
  private:
   mutable std::atomic<Movel::DataArray<Movel::DynamicProperty>*> dynamicProperty_{nullptr};
@@ -71,12 +72,12 @@ class KOR_API Flagged : public Movel::DynamicData {
   Flagged(const Flagged& other);
 
  private:
-  void _ReleaseMembers();
-  void SwapDynamicPropertyRaw(Movel::DataArray<Movel::DynamicProperty>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapItemsRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapCurrentRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapTargetRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapSamplesRaw(Movel::Array<long long>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void _ReleaseMembers();
+  KOR_HIDDEN void SwapDynamicPropertyRaw(Movel::DataArray<Movel::DynamicProperty>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapItemsRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapCurrentRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapTargetRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapSamplesRaw(Movel::Array<long long>* incoming, Basekit::Ref<Movel::Any>* slot);
 };
 }  // namespace Smp
 

@@ -21,21 +21,22 @@ class KOR_API Middle : public Smp::Base {
                        Movel::PropertyDiffSet& set) const override;
 
   // Property functions of the type's descriptor; index counts own properties.
-  static void _PropGet(Movel::DataObject* object, int index, void* out);
-  static const void* _PropPeek(const Movel::DataObject* object, int index);
-  static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  static bool _PropIsSet(const Movel::DataObject* object, int index);
-  static void _PropUnset(Movel::DataObject* object, int index);
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
+  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
+  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
+  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
   int weight{};
 
  protected:
   Middle(const Middle& other);
 
  private:
-  void _ReleaseMembers();
+  KOR_HIDDEN void _ReleaseMembers();
 };
 }  // namespace Smp
 

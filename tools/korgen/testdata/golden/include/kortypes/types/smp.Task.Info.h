@@ -32,14 +32,15 @@ class KOR_API Task::Info : public Movel::DynamicData {
   void SwapDescription(Basekit::Ref<Movel::LocalizableMessage>* const ref);
 
   // Property functions of the type's descriptor; index counts own properties.
-  static void _PropGet(Movel::DataObject* object, int index, void* out);
-  static const void* _PropPeek(const Movel::DataObject* object, int index);
-  static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  static bool _PropIsSet(const Movel::DataObject* object, int index);
-  static void _PropUnset(Movel::DataObject* object, int index);
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
+  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
+  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
+  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string key;
   Smp::Machine::State state{};
   Basekit::Optional<int> progress;
@@ -53,10 +54,10 @@ class KOR_API Task::Info : public Movel::DynamicData {
   Info(const Info& other);
 
  private:
-  void _ReleaseMembers();
-  void SwapResultRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapErrorRaw(Movel::MethodFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  void SwapDescriptionRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void _ReleaseMembers();
+  KOR_HIDDEN void SwapResultRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapErrorRaw(Movel::MethodFault* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void SwapDescriptionRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
 };
 }  // namespace Smp
 

@@ -25,14 +25,15 @@ class KOR_API Leaf : public Smp::Middle {
   void SwapFolder(Basekit::Ref<Movel::MoRef>* const ref);
 
   // Property functions of the type's descriptor; index counts own properties.
-  static void _PropGet(Movel::DataObject* object, int index, void* out);
-  static const void* _PropPeek(const Movel::DataObject* object, int index);
-  static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  static bool _PropIsSet(const Movel::DataObject* object, int index);
-  static void _PropUnset(Movel::DataObject* object, int index);
-  static Movel::DataObject* _CreateObject();
-  static Movel::Any* _CreateArray();
+  // Reached through the descriptor only, so not exported.
+  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
+  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
+  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
+  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
+  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  KOR_HIDDEN static Movel::DataObject* _CreateObject();
+  KOR_HIDDEN static Movel::Any* _CreateArray();
   short depth{};
 
  private:
@@ -42,8 +43,8 @@ class KOR_API Leaf : public Smp::Middle {
   Leaf(const Leaf& other);
 
  private:
-  void _ReleaseMembers();
-  void SwapFolderRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
+  KOR_HIDDEN void _ReleaseMembers();
+  KOR_HIDDEN void SwapFolderRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
 };
 }}  // namespace Smp::Extra
 
