@@ -47,16 +47,6 @@ std::vector<std::string> FlagNames(Movel::Word flags, const FlagName* table, siz
 
 }  // namespace
 
-std::string ModulePrefix(std::string_view wireName) {
-  std::vector<std::string> parts = SplitDots(wireName);
-  std::string prefix;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (parts[i].empty() || !std::islower(static_cast<unsigned char>(parts[i][0]))) break;
-    if (!prefix.empty()) prefix += '.';
-    prefix += parts[i];
-  }
-  return prefix;
-}
 
 Catalogue::Catalogue() {
   std::vector<Movel::LoadedModule> loaded = Movel::GetLoadedModules();

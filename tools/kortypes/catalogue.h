@@ -54,10 +54,6 @@ class Catalogue {
   std::map<const Movel::Type*, int> moduleOfType_;
 };
 
-// The module part of a wire name: the leading lower-case components, never
-// the last component ("kor.vm.check.ProvisioningChecker" gives "kor.vm.check",
-// "kor.TaskInfo.State" gives "kor").
-std::string ModulePrefix(std::string_view wireName);
 
 // "managed", "data", "fault", "enum", "primitive", or "kind N".
 std::string KindName(Movel::Word kind);
