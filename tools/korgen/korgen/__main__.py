@@ -97,11 +97,11 @@ def main(argv=None):
     except schema_parser.SchemaError as e:
         print(str(e), file=sys.stderr)
         return 1
+    complete = [m for m in args.complete.split(",") if m]
     if not errors and args.type_list:
-        complete = [m for m in args.complete.split(",") if m]
         errors += consistency.check_type_list(ctx.cat, args.type_list, complete)
     if not errors and args.flag_list:
-        errors += consistency.check_special_flags(ctx.cat, args.flag_list)
+        errors += consistency.check_special_flags(ctx.cat, args.flag_list, complete)
     if errors:
         for where, message in errors:
             print(f"{where}: {message}", file=sys.stderr)

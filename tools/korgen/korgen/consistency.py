@@ -49,14 +49,24 @@ def check_type_list(cat, path, complete_modules=()):
     return errors
 
 
-def check_special_flags(cat, path):
-    """Special flags stand only where the flag list allows them."""
+def check_special_flags(cat, path, complete_modules=()):
+    """Special flags stand only where the flag list allows them; in complete
+    modules, every property the list names carries its flag."""
     errors, allowed = [], set()
     for no, row in _rows(path):
         if len(row) != 3:
             errors.append((Where(path, no), "expected three tab-separated columns"))
             continue
         allowed.add(tuple(row))
+        flag, owner, name = row
+        t = cat.types.get(owner)
+        if flag in SPECIAL and t is not None and t.module in complete_modules:
+            prop = next((p for p in t.properties if p.name == name), None)
+            attr = {"linkable": "linkable", "link": "link", "secret": "secret", "stat": "statistics"}[flag]
+            if prop is None:
+                errors.append((Where(path, no), f"{owner} has no property {name}"))
+            elif not getattr(prop, attr):
+                errors.append((prop.where, f"property {name} of {owner} must be {flag}"))
     for t in cat.all_types():
         for p in t.properties:
             for word, attr in (("linkable", p.linkable), ("link", p.link), ("secret", p.secret),

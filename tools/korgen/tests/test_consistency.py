@@ -6,7 +6,11 @@ import tempfile
 import unittest
 
 import support
-from test_errors import CATALOGUE, MODULE, OTHER
+from test_errors import CATALOGUE, OTHER
+from test_errors import MODULE as PLAIN_MODULE
+
+# The flag list below makes t.Base.name secret, and module t is complete.
+MODULE = PLAIN_MODULE.replace("  name: string\n", "  name: string secret\n")
 
 TYPES = """\
 wire\tkind\tmodule\tcpp
@@ -67,9 +71,20 @@ class ConsistencyTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("maps to T::Other::Other; the catalogue lists T::OtherOther", err)
 
+    def test_complete_modules_carry_every_listed_flag(self):
+        # The list says t.Base.name is secret; t is complete, so it must be.
+        code, err = self.check(PLAIN_MODULE)
+        self.assertEqual(code, 1)
+        self.assertIn("schema/t.schema:4: property name of t.Base must be secret", err)
+        self.assertEqual(self.check(PLAIN_MODULE, complete="")[0], 0)
+        code, err = self.check(MODULE, flags=FLAGS + "stat\tt.Base\tname\n")
+        self.assertEqual(code, 1)
+        self.assertIn("schema/t.schema:4: property name of t.Base must be stat", err)
+        code, err = self.check(MODULE, flags=FLAGS + "link\tt.Base\tnothing\n")
+        self.assertIn("t.Base has no property nothing", err)
+
     def test_allowed_flags_pass(self):
-        module = MODULE.replace("  name: string\n", "  name: string secret\n").replace(
-            "method act", "method act\n    password: string secret")
+        module = MODULE.replace("method act", "method act\n    password: string secret")
         self.assertEqual(self.check(module), (0, ""))
 
 
