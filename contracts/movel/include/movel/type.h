@@ -135,6 +135,9 @@ class MOVEL_API ManagedMethod {
  public:
   ManagedMethod(const ManagedObjectType* owner, int index, const MethodInfo& info);
   ManagedMethod(const ManagedObjectType* owner, int index, const Property& property);
+  // The result describes a record the object holds itself: not copyable.
+  ManagedMethod(const ManagedMethod&) = delete;
+  ManagedMethod& operator=(const ManagedMethod&) = delete;
 
   const ManagedObjectType* GetOwner() const noexcept { return owner_; }
   // Position in the owner's method-object array.
