@@ -6,11 +6,26 @@
 namespace Kor {
 namespace {
 
-// A stub of the registered type `type` for the reference (type, id).
+// A stub for a runtime managed type that has no generated stub class: it
+// carries calls through the runtime's invocation path by method object.
+class UntypedStub : public Movel::StubImpl {
+ public:
+  UntypedStub(Movel::ManagedObjectType* type, Movel::MoRef* ref, Movel::StubAdapter* adapter,
+              Movel::RequestContext* context)
+      : Movel::StubImpl(ref, adapter, context), type_(type) {}
+  Movel::ManagedObjectType* _GetType() const override { return type_; }
+
+ private:
+  Movel::ManagedObjectType* type_;
+};
+
+// A stub of the registered type `type` for the reference (type, id): the
+// type's own stub class, or an untyped stub for the runtime's types.
 Basekit::Ref<Movel::Stub> MakeStub(Movel::ManagedObjectType* type, const std::string& id,
                                    Movel::StubAdapter* adapter, Movel::RequestContext* context) {
-  if (!type || !type->GetRecord()->createStub) return nullptr;
+  if (!type) return nullptr;
   Basekit::Ref<Movel::MoRef> ref = Movel::MakeMoRef(type, id);
+  if (!type->GetRecord()->createStub) return new UntypedStub(type, ref, adapter, context);
   return type->GetRecord()->createStub(ref, adapter, context);
 }
 
@@ -38,18 +53,17 @@ Basekit::Ref<T> MakeHostStub(const std::string& host, Movel::StubAdapter* adapte
   return MakeTypedStub<T>(HostObjectId(Movel::GetMoType<T>(), host), adapter, context);
 }
 
-// A stub for a runtime managed type that has no generated stub class: it
-// carries calls through the runtime's invocation path by method object.
-class UntypedStub : public Movel::StubImpl {
- public:
-  UntypedStub(Movel::ManagedObjectType* type, Movel::MoRef* ref, Movel::StubAdapter* adapter,
-              Movel::RequestContext* context)
-      : Movel::StubImpl(ref, adapter, context), type_(type) {}
-  Movel::ManagedObjectType* _GetType() const override { return type_; }
-
- private:
-  Movel::ManagedObjectType* type_;
-};
+// A factory made on first use and never destroyed, so stubs made late in
+// shutdown still work.
+template <class F>
+F* ProcessWide() {
+  static F* factory = [] {
+    auto* f = new F();
+    f->IncRef();
+    return f;
+  }();
+  return factory;
+}
 
 struct WellKnown {
   const char* wireType;
@@ -213,15 +227,9 @@ Basekit::Ref<Kor::Folder> MoStubFactoryImpl::CreateRootFolder(Movel::StubAdapter
 
 Basekit::Ref<Movel::Stub> MoStubFactoryImpl::CreatePropertyCollector(
     Movel::StubAdapter* adapter, Movel::RequestContext* context) {
-  auto* type = dynamic_cast<Movel::ManagedObjectType*>(
-      Movel::FindType("tydef.query.PropertyCollector"));
-  if (!type || !type->GetRecord()->createStub) {
-    // The runtime's collector has no typed stub: a plain one carries calls.
-    if (!type) return nullptr;
-    Basekit::Ref<Movel::MoRef> ref = Movel::MakeMoRef(type, "propertyCollector");
-    return Basekit::Ref<Movel::Stub>(new UntypedStub(type, ref.Get(), adapter, context));
-  }
-  return MakeStub(type, "propertyCollector", adapter, context);
+  return MakeStub(dynamic_cast<Movel::ManagedObjectType*>(
+                      Movel::FindType("tydef.query.PropertyCollector")),
+                  "propertyCollector", adapter, context);
 }
 
 Basekit::Ref<Kor::UserDirectory> MoStubFactoryImpl::CreateUserDirectory(
@@ -248,23 +256,10 @@ Basekit::Ref<Movel::Stub> HostMoMockupStubFactoryImpl::CreateHostConfigMockupSys
   return CreateHostObject("kor.internal.MockupSystem", host, adapter, context);
 }
 
-MoStubFactoryImpl* GetMoStubFactory() {
-  // Made on first use; never destroyed, so stubs made late in shutdown work.
-  static MoStubFactoryImpl* factory = [] {
-    auto* f = new MoStubFactoryImpl();
-    f->IncRef();
-    return f;
-  }();
-  return factory;
-}
+MoStubFactoryImpl* GetMoStubFactory() { return ProcessWide<MoStubFactoryImpl>(); }
 
 HostMoMockupStubFactoryImpl* GetMoMockupStubFactory() {
-  static HostMoMockupStubFactoryImpl* factory = [] {
-    auto* f = new HostMoMockupStubFactoryImpl();
-    f->IncRef();
-    return f;
-  }();
-  return factory;
+  return ProcessWide<HostMoMockupStubFactoryImpl>();
 }
 
 }  // namespace Kor

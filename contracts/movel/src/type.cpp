@@ -152,14 +152,27 @@ StructuredType::StructuredType(Word kind, const TypeInfo* info, const TypeInfo* 
   }
 }
 
+namespace {
+// Calls f on t and each structured ancestor, nearest first, until f returns
+// true; answers whether it did.
+template <class F>
+bool AnyLevel(const StructuredType* t, F f) {
+  for (const Type* level = t; level;) {
+    auto* s = dynamic_cast<const StructuredType*>(level);
+    if (!s) return false;
+    if (f(s)) return true;
+    level = s->GetParent();
+  }
+  return false;
+}
+}  // namespace
+
 std::vector<const Property*> StructuredType::GetAllProperties() const {
   std::vector<const StructuredType*> chain;
-  for (const Type* t = this; t;) {
-    auto* s = dynamic_cast<const StructuredType*>(t);
-    if (!s) break;
+  AnyLevel(this, [&](const StructuredType* s) {
     chain.push_back(s);
-    t = s->GetParent();
-  }
+    return false;
+  });
   std::vector<const Property*> all;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     for (const Property& p : (*it)->properties_) all.push_back(&p);
@@ -168,25 +181,22 @@ std::vector<const Property*> StructuredType::GetAllProperties() const {
 }
 
 const Property* StructuredType::FindProperty(std::string_view name) const {
-  for (const Type* t = this; t;) {
-    auto* s = dynamic_cast<const StructuredType*>(t);
-    if (!s) break;
-    for (const Property& p : s->properties_) {
-      if (p.GetName() == name) return &p;
+  const Property* found = nullptr;
+  AnyLevel(this, [&](const StructuredType* s) {
+    for (const Property& p : s->GetOwnProperties()) {
+      if (p.GetName() == name) {
+        found = &p;
+        break;
+      }
     }
-    t = s->GetParent();
-  }
-  return nullptr;
+    return found != nullptr;
+  });
+  return found;
 }
 
 bool StructuredType::IsA(const Type* other) const {
-  for (const Type* t = this; t;) {
-    if (t == other) return true;
-    auto* s = dynamic_cast<const StructuredType*>(t);
-    if (!s) break;
-    t = s->GetParent();
-  }
-  return false;
+  return other == this ||
+         AnyLevel(this, [&](const StructuredType* s) { return s->GetParent() == other; });
 }
 
 DataObjectType::DataObjectType(const DataTypeInfo* record)

@@ -231,6 +231,15 @@ class PointerField(Field):
             return expr
         return f"Movel::NarrowAny<{self.held}>({expr})"
 
+    def accessor_decls(self):
+        h = self.held
+        return [f"const {h}* Peek{self.cap}() const;",
+                f"void Set{self.cap}({h}* value);",
+                f"void Swap{self.cap}(Basekit::Ref<{h}>* const ref);"]
+
+    def raw_swap_decl(self):
+        return f"void Swap{self.cap}Raw({self.held}* incoming, Basekit::Ref<Movel::Any>* slot);"
+
 
 class ObjectField(PointerField):
     """A data object, fault, managed object reference or any value."""
@@ -271,15 +280,6 @@ class ObjectField(PointerField):
 
     def unset(self, o):
         return [f"{o}->Set{self.cap}(nullptr);"] if self.prop.type.optional else []
-
-    def accessor_decls(self):
-        h = self.held
-        return [f"const {h}* Peek{self.cap}() const;",
-                f"void Set{self.cap}({h}* value);",
-                f"void Swap{self.cap}(Basekit::Ref<{h}>* const ref);"]
-
-    def raw_swap_decl(self):
-        return f"void Swap{self.cap}Raw({self.held}* incoming, Basekit::Ref<Movel::Any>* slot);"
 
     def accessor_defs(self, cls):
         h, m = self.held, self.member
@@ -345,14 +345,7 @@ class ArrayField(PointerField):
         return [f"{o}->Set{self.cap}(nullptr);"] if self.prop.type.optional else []
 
     def accessor_decls(self):
-        h = self.held
-        return [f"const {h}* Peek{self.cap}() const;",
-                f"void Set{self.cap}({h}* value);",
-                f"void Swap{self.cap}(Basekit::Ref<{h}>* const ref);",
-                f"{h}* Get{self.cap}() const;"]
-
-    def raw_swap_decl(self):
-        return f"void Swap{self.cap}Raw({self.held}* incoming, Basekit::Ref<Movel::Any>* slot);"
+        return super().accessor_decls() + [f"{self.held}* Get{self.cap}() const;"]
 
     def accessor_defs(self, cls):
         h, m = self.held, self.member

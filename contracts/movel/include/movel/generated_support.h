@@ -4,21 +4,18 @@
 
 #include <string>
 
+#include "movel/data_slots.h"
+
 namespace Movel {
 
 // An optional string member is a separately allocated string, null when
-// unset. These keep the allocation rules in one place.
+// unset; the allocation rule is the runtime's own optional-value slot.
 inline void SetOptionalString(std::string*& member, const std::string& value) {
-  if (member) {
-    *member = value;
-  } else {
-    member = new std::string(value);
-  }
+  slot::SetOptional(member, &value);
 }
 
 inline void UnsetOptionalString(std::string*& member) {
-  delete member;
-  member = nullptr;
+  slot::SetOptional<std::string>(member, nullptr);
 }
 
 inline bool OptionalStringsEqual(const std::string* a, const std::string* b) {

@@ -66,9 +66,8 @@ def type_header(ctx, t):
         out.append("}" * len(opens) + f"  // namespace {ns}")
         out.append("")
     cls = names.cpp_class(t.name)
-    accessor = {"managed": "Movel::ManagedObjectType* Movel::GetMoType",
-                "enum": "Movel::EnumType* Movel::GetEnumType"}.get(t.kind, "Movel::DataObjectType* Movel::GetDoType")
-    out.append(f"template <>\nKOR_API {accessor}<{cls}>();")
+    _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
+    out.append(f"template <>\nKOR_API Movel::{type_class}* Movel::{accessor}<{cls}>();")
     return "\n".join(out) + "\n"
 
 
@@ -127,6 +126,18 @@ def chunk_source(ctx, module, index, types):
     return "\n".join(out) + "\n"
 
 
+# Per family: registration record, runtime call, typed accessor, type class.
+_KIND_REGISTRATION = {
+    "managed": ("ManagedTypeInfo", "CreateManagedObjectType", "GetMoType", "ManagedObjectType"),
+    "data": ("DataTypeInfo", "CreateDataObjectType", "GetDoType", "DataObjectType"),
+    "enum": ("EnumTypeInfo", "CreateEnumTypeImpl", "GetEnumType", "EnumType"),
+}
+
+
+def _family(t):
+    return "data" if t.is_data else t.kind
+
+
 def loader_source(ctx, module):
     """The module's type slots, its loader function and the type accessors."""
     ident = ctx.module_ident(module)
@@ -134,7 +145,7 @@ def loader_source(ctx, module):
     out = [BANNER, f'#include "kortypes/{module}.h"', '#include "common.h"', "", "// clang-format off",
            "namespace kortypes_detail {"]
     for t in slots:
-        rec = {"managed": "ManagedTypeInfo", "enum": "EnumTypeInfo"}.get(t.kind, "DataTypeInfo")
+        rec = _KIND_REGISTRATION[_family(t)][0]
         out.append(f"extern const Movel::{rec} {ctx.record_name(t, rec)};")
     out.append("")
     out.append(f"// One slot per type: managed, then data and fault, then enumerations.")
@@ -145,29 +156,20 @@ def loader_source(ctx, module):
     if has_enum:
         out.append("  Movel::EnumFuncs funcs;")
     for i, t in enumerate(slots):
-        if t.kind == "managed":
-            out.append(f"  {ident}Slots[{i}] = Movel::CreateManagedObjectType(&{ctx.record_name(t, 'ManagedTypeInfo')});")
-        elif t.is_data:
-            out.append(f"  {ident}Slots[{i}] = Movel::CreateDataObjectType(&{ctx.record_name(t, 'DataTypeInfo')});")
-        else:
+        rec, create, _, _ = _KIND_REGISTRATION[_family(t)]
+        if t.kind == "enum":
             out.append(f"  funcs = Movel::EnumFunctions<{names.cpp_class(t.name)}>::kFuncs;")
-            out.append(f"  {ident}Slots[{i}] = Movel::CreateEnumTypeImpl(&{ctx.record_name(t, 'EnumTypeInfo')}, funcs);")
+        args = f"&{ctx.record_name(t, rec)}" + (", funcs" if t.kind == "enum" else "")
+        out.append(f"  {ident}Slots[{i}] = Movel::{create}({args});")
     out.append(f"  count = {len(slots)};")
     out.append(f"  return {ident}Slots;")
     out.append("}")
     out.append("}  // namespace kortypes_detail")
     out.append("")
     for i, t in enumerate(slots):
-        cls = names.cpp_class(t.name)
-        if t.kind == "managed":
-            out.append(f"template <> Movel::ManagedObjectType* Movel::GetMoType<{cls}>() {{ "
-                       f"return static_cast<Movel::ManagedObjectType*>(kortypes_detail::{ident}Slots[{i}]); }}")
-        elif t.is_data:
-            out.append(f"template <> Movel::DataObjectType* Movel::GetDoType<{cls}>() {{ "
-                       f"return static_cast<Movel::DataObjectType*>(kortypes_detail::{ident}Slots[{i}]); }}")
-        else:
-            out.append(f"template <> Movel::EnumType* Movel::GetEnumType<{cls}>() {{ "
-                       f"return static_cast<Movel::EnumType*>(kortypes_detail::{ident}Slots[{i}]); }}")
+        _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
+        out.append(f"template <> Movel::{type_class}* Movel::{accessor}<{names.cpp_class(t.name)}>() {{ "
+                   f"return static_cast<Movel::{type_class}*>(kortypes_detail::{ident}Slots[{i}]); }}")
     return "\n".join(out) + "\n"
 
 
