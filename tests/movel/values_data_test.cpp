@@ -63,9 +63,11 @@ TEST(ValuesData, DiffReportsLeafPathsInMemberOrder) {
   DiffAnyPropertiesInt(a, b, "", 0, set);
   std::vector<std::string> paths;
   for (const PropertyPath& p : set.GetChanged()) paths.push_back(p.str());
-  EXPECT_EQ(paths, (std::vector<std::string>{"dynamicType", "faultCause.invalidProperty",
-                                             "faultMessage[0].arg[0].value",
-                                             "faultMessage[1].message"}));
+  // A path is always prefix + "." + name. The sender's dynamicType is not
+  // part of the value, so changing it is no difference.
+  EXPECT_EQ(paths, (std::vector<std::string>{".faultCause.invalidProperty",
+                                             ".faultMessage[0].arg[0].value",
+                                             ".faultMessage[1].message"}));
 
   PropertyDiffSet nested;
   DiffAnyPropertiesInt(a->GetFaultCause(), b->GetFaultCause(), "fault.faultCause", 0, nested);
@@ -102,11 +104,14 @@ TEST(ValuesData, LenientEqualityIgnoresOptionalsUnsetOnTheRightOnly) {
   // Required values still count.
   bare->SetKey("other");
   EXPECT_FALSE(AreEqualAnysInt(full, bare, 0, true));
-  // An empty array is the same as none.
+  // An empty array is a value: it differs from none, except where a lenient
+  // comparison lets the right side leave it unset.
   Ref<LocalizableMessage> withEmpty = new LocalizableMessage("k");
   withEmpty->GetOrCreateArg();
   Ref<LocalizableMessage> without = new LocalizableMessage("k");
-  EXPECT_TRUE(AreEqualAnysInt(withEmpty, without, 0, false));
+  EXPECT_FALSE(AreEqualAnysInt(withEmpty, without, 0, false));
+  EXPECT_FALSE(AreEqualAnysInt(without, withEmpty, 0, true));
+  EXPECT_TRUE(AreEqualAnysInt(withEmpty, without, 0, true));
 }
 
 TEST(ValuesData, PropertyFunctionsFollowSlotConventions) {

@@ -1,6 +1,6 @@
 #include "catalogue.h"
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
 #include <dlfcn.h>
 

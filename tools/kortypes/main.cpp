@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "kortypes/fwd.h"
+#include "kortypes/types/kor.ServiceInstance.h"
 #include "movel/type.h"
 
 int main(int argc, char** argv) {

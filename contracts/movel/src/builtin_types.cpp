@@ -148,11 +148,104 @@ const PropertyInfo kSystemErrorProperties[] = {
     kEndOfProperties,
 };
 
+}  // namespace
+
+// ---- layouts of the runtime's own data classes ----
+
+const FieldInfo DynamicData::_fields[] = {
+    {offsetof(DynamicData, dynamicType_), FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(DynamicData, dynamicProperty_), FieldKind::kArray, true, true,
+     &NarrowField<DataArray<DynamicProperty>>, &MakeArrayField<DataArray<DynamicProperty>>},
+};
+const DataLayout DynamicData::_layout = {nullptr, kDynamicDataProperties, DynamicData::_fields, 2,
+                                         sizeof(DynamicData)};
+
+const FieldInfo DynamicProperty::_fields[] = {
+    {offsetof(DynamicProperty, name_), FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(DynamicProperty, val_), FieldKind::kObject, false, false, nullptr, nullptr},
+};
+const DataLayout DynamicProperty::_layout = {nullptr, kDynamicPropertyProperties,
+                                             DynamicProperty::_fields, 2, sizeof(DynamicProperty)};
+
+const FieldInfo KeyAnyValue::_fields[] = {
+    {offsetof(KeyAnyValue, key_), FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(KeyAnyValue, value_), FieldKind::kObject, false, false, nullptr, nullptr},
+};
+const DataLayout KeyAnyValue::_layout = {nullptr, kKeyAnyValueProperties, KeyAnyValue::_fields, 2,
+                                         sizeof(KeyAnyValue)};
+
+const FieldInfo LocalizableMessage::_fields[] = {
+    {offsetof(LocalizableMessage, key_), FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(LocalizableMessage, arg_), FieldKind::kArray, true, true,
+     &NarrowField<DataArray<KeyAnyValue>>, &MakeArrayField<DataArray<KeyAnyValue>>},
+    {offsetof(LocalizableMessage, message_), FieldKind::kString, true, false, nullptr, nullptr},
+};
+const DataLayout LocalizableMessage::_layout = {nullptr, kLocalizableMessageProperties,
+                                                LocalizableMessage::_fields, 3,
+                                                sizeof(LocalizableMessage)};
+
+const FieldInfo MethodFault::_fields[] = {
+    {offsetof(MethodFault, faultCause_), FieldKind::kObject, true, true, &NarrowField<MethodFault>,
+     nullptr},
+    {offsetof(MethodFault, faultMessage_), FieldKind::kArray, true, true,
+     &NarrowField<DataArray<LocalizableMessage>>, &MakeArrayField<DataArray<LocalizableMessage>>},
+};
+const DataLayout MethodFault::_layout = {nullptr, kMethodFaultProperties, MethodFault::_fields, 2,
+                                         sizeof(MethodFault)};
+const DataLayout RuntimeFault::_layout = {&MethodFault::_layout, kNoProperties, nullptr, 0,
+                                          sizeof(RuntimeFault)};
+
+namespace Fault {
+const DataLayout NotEnoughLicenses::_layout = {&MethodFault::_layout, kNoProperties, nullptr, 0,
+                                               sizeof(NotEnoughLicenses)};
+const DataLayout NotSupported::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
+                                          sizeof(NotSupported)};
+const DataLayout RequestCanceled::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
+                                             sizeof(RequestCanceled)};
+const DataLayout SecurityError::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
+                                           sizeof(SecurityError)};
+
+const FieldInfo InvalidArgument::_fields[] = {
+    {offsetof(InvalidArgument, invalidProperty_), FieldKind::kPropertyPath, true, false, nullptr,
+     nullptr},
+};
+const DataLayout InvalidArgument::_layout = {&RuntimeFault::_layout, kInvalidArgumentProperties,
+                                             InvalidArgument::_fields, 1, sizeof(InvalidArgument)};
+
+const FieldInfo InvalidType::_fields[] = {
+    {offsetof(InvalidType, argument_), FieldKind::kPropertyPath, true, false, nullptr, nullptr},
+};
+const DataLayout InvalidType::_layout = {&RuntimeFault::_layout, kInvalidTypeProperties,
+                                         InvalidType::_fields, 1, sizeof(InvalidType)};
+
+const FieldInfo ManagedObjectNotFound::_fields[] = {
+    {offsetof(ManagedObjectNotFound, obj_), FieldKind::kObject, false, false, &NarrowField<MoRef>,
+     nullptr},
+};
+const DataLayout ManagedObjectNotFound::_layout = {&RuntimeFault::_layout,
+                                                   kManagedObjectNotFoundProperties,
+                                                   ManagedObjectNotFound::_fields, 1,
+                                                   sizeof(ManagedObjectNotFound)};
+
+const FieldInfo SystemError::_fields[] = {
+    {offsetof(SystemError, reason_), FieldKind::kString, false, false, nullptr, nullptr},
+};
+const DataLayout SystemError::_layout = {&RuntimeFault::_layout, kSystemErrorProperties,
+                                         SystemError::_fields, 1, sizeof(SystemError)};
+}  // namespace Fault
+
+namespace {
+
+template <class C>
+DataObject* CreateDataObject() {
+  return new C();
+}
+
 // The record of a data or fault class C.
 template <class C>
 constexpr DataTypeInfo MakeDataRecord(const TypeInfo* type, const TypeInfo* parent,
                                       const PropertyInfo* properties) {
-  using F = DataPropertyFunctions<C>;
+  using F = LayoutFunctions<C>;
   return DataTypeInfo{type,
                       parent,
                       properties,
@@ -162,8 +255,8 @@ constexpr DataTypeInfo MakeDataRecord(const TypeInfo* type, const TypeInfo* pare
                       &F::Swap,
                       &F::IsSet,
                       &F::Unset,
-                      &F::Create,
-                      &F::CreateArray,
+                      &CreateDataObject<C>,
+                      &MakeArrayField<DataArray<C>>,
                       0};
 }
 
@@ -173,14 +266,14 @@ const DataTypeInfo kDynamicDataRecord = {
     &gTydefDynamicDataTypeInfo,
     nullptr,
     kDynamicDataProperties,
-    &DataPropertyFunctions<DynamicData>::Get,
-    &DataPropertyFunctions<DynamicData>::Peek,
-    &DataPropertyFunctions<DynamicData>::Set,
-    &DataPropertyFunctions<DynamicData>::Swap,
-    &DataPropertyFunctions<DynamicData>::IsSet,
-    &DataPropertyFunctions<DynamicData>::Unset,
+    &LayoutFunctions<DynamicData>::Get,
+    &LayoutFunctions<DynamicData>::Peek,
+    &LayoutFunctions<DynamicData>::Set,
+    &LayoutFunctions<DynamicData>::Swap,
+    &LayoutFunctions<DynamicData>::IsSet,
+    &LayoutFunctions<DynamicData>::Unset,
     nullptr,
-    &DataPropertyFunctions<DynamicData>::CreateArray,
+    &MakeArrayField<DataArray<DynamicData>>,
     0};
 
 const DataTypeInfo kDataRecords[] = {
@@ -255,8 +348,21 @@ const TypeInfo* const kPrimitiveInfos[] = {
 struct BuiltinTypeRegistration {
   BuiltinTypeRegistration() {
     for (const TypeInfo* info : kPrimitiveInfos) detail::RegisterType(new PrimitiveType(info));
-    CreateDataObjectType(&kDynamicDataRecord);
-    for (const DataTypeInfo& record : kDataRecords) CreateDataObjectType(&record);
+    CreateDataObjectType(&kDynamicDataRecord, &DynamicData::_layout);
+    static const DataLayout* const kLayouts[] = {
+        &DynamicProperty::_layout,        &KeyAnyValue::_layout,
+        &LocalizableMessage::_layout,     &MethodFault::_layout,
+        &RuntimeFault::_layout,           &Fault::InvalidArgument::_layout,
+        &Fault::InvalidType::_layout,     &Fault::ManagedObjectNotFound::_layout,
+        &Fault::NotEnoughLicenses::_layout, &Fault::NotSupported::_layout,
+        &Fault::RequestCanceled::_layout, &Fault::SecurityError::_layout,
+        &Fault::SystemError::_layout,
+    };
+    static_assert(sizeof(kLayouts) / sizeof(kLayouts[0]) == sizeof(kDataRecords) / sizeof(kDataRecords[0]),
+                  "one layout per runtime data record, in record order");
+    for (std::size_t i = 0; i < sizeof(kLayouts) / sizeof(kLayouts[0]); ++i) {
+      CreateDataObjectType(&kDataRecords[i], kLayouts[i]);
+    }
     for (const ManagedTypeInfo& record : kManagedRecords) CreateManagedObjectType(&record);
     CreateEnumTypeImpl(&kChangeOpRecord, EnumFunctions<PropertyCollectorChangeOp>::kFuncs);
   }

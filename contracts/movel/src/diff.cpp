@@ -29,7 +29,6 @@ void DiffAnyPropertiesInt(const Any* a, const Any* b, const std::string& path, W
 }
 
 std::string JoinPropertyPath(const std::string& prefix, const char* name) {
-  if (prefix.empty()) return name;
   std::string path;
   path.reserve(prefix.size() + 1 + std::char_traits<char>::length(name));
   path += prefix;

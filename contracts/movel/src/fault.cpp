@@ -33,57 +33,24 @@ Basekit::Exception* MethodFault::Exception::Clone() const { return new Exception
 void MethodFault::Exception::Rethrow() const { throw *this; }
 void MethodFault::Exception::Throw() const { throw *this; }
 
-MethodFault::MethodFault() noexcept : faultCause_(nullptr), faultMessage_(nullptr) {}
-
-MethodFault::MethodFault(const MethodFault& other)
-    : DynamicData(other), faultCause_(nullptr), faultMessage_(nullptr) {
-  slot::Copy(faultCause_, other.faultCause_);
-  try {
-    slot::Copy(faultMessage_, other.faultMessage_);
-  } catch (...) {
-    slot::Release(faultCause_);
-    throw;
-  }
+MethodFault::MethodFault() noexcept = default;
+MethodFault::MethodFault(const MethodFault& other) : DynamicData(other) {
+  CopyFields(this, &other, _layout);
 }
-
-MethodFault::~MethodFault() {
-  slot::Release(faultMessage_);
-  slot::Release(faultCause_);
-}
+MethodFault::~MethodFault() { ReleaseFields(this, _layout); }
 
 Type* MethodFault::_GetType() const { return GetDoType<MethodFault>(); }
 DataObjectType* MethodFault::_GetDataType() const { return GetDoType<MethodFault>(); }
-
-unsigned MethodFault::_GetMembersSize(RoundFn r) const {
-  return DynamicData::_GetMembersSize(r) + slot::OwnedSize(r, faultCause_) +
-         slot::OwnedSize(r, faultMessage_);
-}
-
-unsigned MethodFault::_GetSize(RoundFn r) const {
-  return r(static_cast<unsigned>(sizeof(MethodFault))) + _GetMembersSize(r);
-}
-
+unsigned MethodFault::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }
 Any* MethodFault::_Clone() const { return new MethodFault(*this); }
 
 bool MethodFault::_IsEqual(const Any* other, bool lenient) const {
-  const auto* o = dynamic_cast<const MethodFault*>(other);
-  return o && DynamicData::_IsEqual(other, lenient) &&
-         slot::Equal(faultCause_, o->faultCause_, kFlagOptional, lenient) &&
-         slot::Equal(faultMessage_, o->faultMessage_, kFlagOptional | kFlagArray, lenient);
+  return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);
 }
 
 void MethodFault::_DiffProperties(const Any* other, const std::string& path,
                                   PropertyDiffSet& set) const {
-  const auto* o = dynamic_cast<const MethodFault*>(other);
-  if (!o) {
-    set.Append(path);
-    return;
-  }
-  DynamicData::_DiffProperties(other, path, set);
-  slot::Diff(faultCause_, o->faultCause_, JoinPropertyPath(path, "faultCause"), kFlagOptional,
-             set);
-  slot::Diff(faultMessage_, o->faultMessage_, JoinPropertyPath(path, "faultMessage"),
-             kFlagOptional | kFlagArray, set);
+  DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);
 }
 
 void MethodFault::Throw() { throw Exception(this); }
@@ -107,8 +74,20 @@ void MethodFault::Throw() { throw Exception(this); }
 #define MOVEL_DEFINE_PLAIN_FAULT(Name, Parent)                                                  \
   MOVEL_DEFINE_FAULT_COMMON(Name, Parent)                                                       \
   Name::~Name() = default;                                                                      \
-  unsigned Name::_GetSize(RoundFn r) const {                                                    \
-    return r(static_cast<unsigned>(sizeof(Name))) + _GetMembersSize(r);                         \
+  unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }
+
+// A fault class with own members: its operations run from its layout.
+#define MOVEL_DEFINE_MEMBER_FAULT(Name, Parent)                                                 \
+  MOVEL_DEFINE_FAULT_COMMON(Name, Parent)                                                       \
+  Name::Name(const Name& other) : Parent(other) { CopyFields(this, &other, _layout); }          \
+  Name::~Name() { ReleaseFields(this, _layout); }                                               \
+  unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }             \
+  bool Name::_IsEqual(const Any* other, bool lenient) const {                                   \
+    return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);          \
+  }                                                                                             \
+  void Name::_DiffProperties(const Any* other, const std::string& path,                         \
+                             PropertyDiffSet& set) const {                                      \
+    DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);                \
   }
 
 MOVEL_DEFINE_PLAIN_FAULT(RuntimeFault, MethodFault)
@@ -120,143 +99,21 @@ MOVEL_DEFINE_PLAIN_FAULT(NotSupported, RuntimeFault)
 MOVEL_DEFINE_PLAIN_FAULT(RequestCanceled, RuntimeFault)
 MOVEL_DEFINE_PLAIN_FAULT(SecurityError, RuntimeFault)
 
-// ---- InvalidArgument ----
+MOVEL_DEFINE_MEMBER_FAULT(InvalidArgument, RuntimeFault)
+InvalidArgument::InvalidArgument() noexcept = default;
 
-MOVEL_DEFINE_FAULT_COMMON(InvalidArgument, RuntimeFault)
+MOVEL_DEFINE_MEMBER_FAULT(InvalidType, RuntimeFault)
+InvalidType::InvalidType() noexcept = default;
 
-InvalidArgument::InvalidArgument() noexcept : invalidProperty_(nullptr) {}
-InvalidArgument::InvalidArgument(const InvalidArgument& other)
-    : RuntimeFault(other), invalidProperty_(nullptr) {
-  slot::Copy(invalidProperty_, other.invalidProperty_);
-}
-InvalidArgument::~InvalidArgument() { slot::Release(invalidProperty_); }
+MOVEL_DEFINE_MEMBER_FAULT(ManagedObjectNotFound, RuntimeFault)
+ManagedObjectNotFound::ManagedObjectNotFound() noexcept = default;
 
-unsigned InvalidArgument::_GetMembersSize(RoundFn r) const {
-  return RuntimeFault::_GetMembersSize(r) + slot::OwnedSize(r, invalidProperty_);
-}
-unsigned InvalidArgument::_GetSize(RoundFn r) const {
-  return r(static_cast<unsigned>(sizeof(InvalidArgument))) + _GetMembersSize(r);
-}
-
-bool InvalidArgument::_IsEqual(const Any* other, bool lenient) const {
-  const auto* o = dynamic_cast<const InvalidArgument*>(other);
-  return o && RuntimeFault::_IsEqual(other, lenient) &&
-         slot::Equal(invalidProperty_, o->invalidProperty_, kFlagOptional, lenient);
-}
-
-void InvalidArgument::_DiffProperties(const Any* other, const std::string& path,
-                                      PropertyDiffSet& set) const {
-  const auto* o = dynamic_cast<const InvalidArgument*>(other);
-  if (!o) {
-    set.Append(path);
-    return;
-  }
-  RuntimeFault::_DiffProperties(other, path, set);
-  slot::Diff(invalidProperty_, o->invalidProperty_, JoinPropertyPath(path, "invalidProperty"),
-             kFlagOptional, set);
-}
-
-// ---- InvalidType ----
-
-MOVEL_DEFINE_FAULT_COMMON(InvalidType, RuntimeFault)
-
-InvalidType::InvalidType() noexcept : argument_(nullptr) {}
-InvalidType::InvalidType(const InvalidType& other) : RuntimeFault(other), argument_(nullptr) {
-  slot::Copy(argument_, other.argument_);
-}
-InvalidType::~InvalidType() { slot::Release(argument_); }
-
-unsigned InvalidType::_GetMembersSize(RoundFn r) const {
-  return RuntimeFault::_GetMembersSize(r) + slot::OwnedSize(r, argument_);
-}
-unsigned InvalidType::_GetSize(RoundFn r) const {
-  return r(static_cast<unsigned>(sizeof(InvalidType))) + _GetMembersSize(r);
-}
-
-bool InvalidType::_IsEqual(const Any* other, bool lenient) const {
-  const auto* o = dynamic_cast<const InvalidType*>(other);
-  return o && RuntimeFault::_IsEqual(other, lenient) &&
-         slot::Equal(argument_, o->argument_, kFlagOptional, lenient);
-}
-
-void InvalidType::_DiffProperties(const Any* other, const std::string& path,
-                                  PropertyDiffSet& set) const {
-  const auto* o = dynamic_cast<const InvalidType*>(other);
-  if (!o) {
-    set.Append(path);
-    return;
-  }
-  RuntimeFault::_DiffProperties(other, path, set);
-  slot::Diff(argument_, o->argument_, JoinPropertyPath(path, "argument"), kFlagOptional, set);
-}
-
-// ---- ManagedObjectNotFound ----
-
-MOVEL_DEFINE_FAULT_COMMON(ManagedObjectNotFound, RuntimeFault)
-
-ManagedObjectNotFound::ManagedObjectNotFound() noexcept : obj_(nullptr) {}
-ManagedObjectNotFound::ManagedObjectNotFound(const ManagedObjectNotFound& other)
-    : RuntimeFault(other), obj_(nullptr) {
-  slot::Copy(obj_, other.obj_);
-}
-ManagedObjectNotFound::~ManagedObjectNotFound() { slot::Release(obj_); }
-
-unsigned ManagedObjectNotFound::_GetMembersSize(RoundFn r) const {
-  return RuntimeFault::_GetMembersSize(r) + slot::OwnedSize(r, obj_);
-}
-unsigned ManagedObjectNotFound::_GetSize(RoundFn r) const {
-  return r(static_cast<unsigned>(sizeof(ManagedObjectNotFound))) + _GetMembersSize(r);
-}
-
-bool ManagedObjectNotFound::_IsEqual(const Any* other, bool lenient) const {
-  const auto* o = dynamic_cast<const ManagedObjectNotFound*>(other);
-  return o && RuntimeFault::_IsEqual(other, lenient) && slot::Equal(obj_, o->obj_, 0, lenient);
-}
-
-void ManagedObjectNotFound::_DiffProperties(const Any* other, const std::string& path,
-                                            PropertyDiffSet& set) const {
-  const auto* o = dynamic_cast<const ManagedObjectNotFound*>(other);
-  if (!o) {
-    set.Append(path);
-    return;
-  }
-  RuntimeFault::_DiffProperties(other, path, set);
-  slot::Diff(obj_, o->obj_, JoinPropertyPath(path, "obj"), 0, set);
-}
-
-// ---- SystemError ----
-
-MOVEL_DEFINE_FAULT_COMMON(SystemError, RuntimeFault)
-
-SystemError::SystemError(const SystemError& other) : RuntimeFault(other), reason_(other.reason_) {}
-SystemError::~SystemError() = default;
-
-unsigned SystemError::_GetMembersSize(RoundFn r) const {
-  return RuntimeFault::_GetMembersSize(r) + slot::OwnedSize(r, reason_);
-}
-unsigned SystemError::_GetSize(RoundFn r) const {
-  return r(static_cast<unsigned>(sizeof(SystemError))) + _GetMembersSize(r);
-}
-
-bool SystemError::_IsEqual(const Any* other, bool lenient) const {
-  const auto* o = dynamic_cast<const SystemError*>(other);
-  return o && RuntimeFault::_IsEqual(other, lenient) && slot::Equal(reason_, o->reason_, 0, lenient);
-}
-
-void SystemError::_DiffProperties(const Any* other, const std::string& path,
-                                  PropertyDiffSet& set) const {
-  const auto* o = dynamic_cast<const SystemError*>(other);
-  if (!o) {
-    set.Append(path);
-    return;
-  }
-  RuntimeFault::_DiffProperties(other, path, set);
-  slot::Diff(reason_, o->reason_, JoinPropertyPath(path, "reason"), 0, set);
-}
+MOVEL_DEFINE_MEMBER_FAULT(SystemError, RuntimeFault)
 
 }  // namespace Fault
 
 #undef MOVEL_DEFINE_PLAIN_FAULT
+#undef MOVEL_DEFINE_MEMBER_FAULT
 #undef MOVEL_DEFINE_FAULT_COMMON
 
 }  // namespace Movel

@@ -199,10 +199,11 @@ bool StructuredType::IsA(const Type* other) const {
          AnyLevel(this, [&](const StructuredType* s) { return s->GetParent() == other; });
 }
 
-DataObjectType::DataObjectType(const DataTypeInfo* record)
+DataObjectType::DataObjectType(const DataTypeInfo* record, const DataLayout* layout)
     : StructuredType(record->typeInfo->kind, record->typeInfo, record->parentTypeInfo,
                      record->properties),
-      record_(record) {}
+      record_(record),
+      layout_(layout) {}
 
 DataObject* DataObjectType::CreateInstance() const {
   return record_->createObject ? record_->createObject() : nullptr;
@@ -276,10 +277,28 @@ const std::string& EnumType::ToName(int value) const {
 // ---------------------------------------------------------------------------
 // Registration
 
-DataObjectType* CreateDataObjectType(const DataTypeInfo* record) {
-  auto* type = new DataObjectType(record);
+DataObjectType* CreateDataObjectType(const DataTypeInfo* record, const DataLayout* layout) {
+  auto* type = new DataObjectType(record, layout);
   detail::RegisterType(type);
   return type;
+}
+
+Type const* const* LoadModuleTypes(const ManagedTypeInfo* const* managed, int managedCount,
+                                   const DataRegistration* const* data, int dataCount,
+                                   const EnumRegistration* const* enums, int enumCount,
+                                   Type** slots, int& count) {
+  int next = 0;
+  for (int i = 0; i < managedCount; ++i) slots[next++] = CreateManagedObjectType(managed[i]);
+  for (int i = 0; i < dataCount; ++i) {
+    slots[next++] = CreateDataObjectType(data[i]->record, data[i]->layout);
+  }
+  EnumFuncs funcs;  // refilled before each call: the runtime reads it during the call only
+  for (int i = 0; i < enumCount; ++i) {
+    funcs = enums[i]->funcs;
+    slots[next++] = CreateEnumTypeImpl(enums[i]->record, funcs);
+  }
+  count = next;
+  return slots;
 }
 
 ManagedObjectType* CreateManagedObjectType(const ManagedTypeInfo* record) {

@@ -97,7 +97,7 @@ class MOVEL_API DataArrayBase : public Collection {
 };
 
 template <class T>
-class MOVEL_API DataArray : public DataArrayBase {
+class DataArray : public DataArrayBase {
   static_assert(std::is_base_of<Any, T>::value, "DataArray holds values");
 
  public:
@@ -169,7 +169,7 @@ class MOVEL_API DataArray : public DataArrayBase {
 
 // An array of values held inline.
 template <class T>
-class MOVEL_API Array : public Collection {
+class Array : public Collection {
  public:
   using value_type = T;
   using const_reference = typename std::vector<T>::const_reference;

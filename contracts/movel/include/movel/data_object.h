@@ -5,8 +5,8 @@
 
 #include "movel/any.h"
 #include "movel/array.h"
-#include "movel/data_slots.h"
 #include "movel/export.h"
+#include "movel/fields.h"
 #include "movel/records.h"
 #include "movel/type.h"
 
@@ -34,16 +34,13 @@ class MOVEL_API DataObject : public Any {
 // object has: dynamicType, the wire name of a more derived type the sender
 // used, and dynamicProperty, properties the receiver's types do not declare.
 //
-// Each derived class follows the same pattern:
-//   - one member per own property (see movel/data_slots.h for member kinds),
-//   - a default constructor and a deep copy constructor used by _Clone,
-//   - a destructor releasing members in reverse order,
-//   - _IsEqual and _DiffProperties calling the parent's first, then comparing
-//     own members in declaration order (diff paths JoinPropertyPath(path,
-//     name)),
-//   - _GetMembersSize(r) = parent's + own members' owned bytes, and
-//     _GetSize(r) = r(sizeof(Class)) + _GetMembersSize(r),
-//   - _VisitOwnProperty for DataPropertyFunctions<Class>.
+// Every derived class, generated or the runtime's own, follows one pattern:
+// members per movel/fields.h, described once in a static DataLayout
+// `_layout`; the copy constructor, destructor, _IsEqual, _DiffProperties,
+// _GetSize and the property functions are thin calls into the table-driven
+// operations of movel/fields.h. The members of DynamicData itself count in
+// sizes only: comparisons and diffs of derived classes start at their first
+// own-member level.
 class MOVEL_API DynamicData : public DataObject {
  public:
   ~DynamicData() override;
@@ -69,69 +66,20 @@ class MOVEL_API DynamicData : public DataObject {
   // Takes a reference on value; null removes the array.
   void SetDynamicProperty(DataArray<DynamicProperty>* value);
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    switch (index) {
-      case 0:
-        f(self.dynamicType_, kFlagOptional);
-        return true;
-      case 1:
-        f(self.dynamicProperty_, kFlagOptional | kFlagArray);
-        return true;
-      default:
-        return false;
-    }
-  }
+  // Bytes owned by the members of DynamicData in o, not counting o itself.
+  static unsigned _GetRootMembersSize(const DynamicData* o, RoundFn r);
+
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   DynamicData() noexcept;
   DynamicData(const DynamicData& other);
   DynamicData& operator=(const DynamicData&) = delete;
-  // Bytes owned by the members of this class and its ancestors, not counting
-  // the object itself.
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
-  std::string* dynamicType_;
-  DataArray<DynamicProperty>* dynamicProperty_;
-};
-
-// The eight functions of a data type record, for a class C that provides
-//   template <class Self, class F>
-//   static bool _VisitOwnProperty(Self& self, int index, F&& f);
-// which calls f(member, flags) for own property index and returns true, or
-// returns false for an index it does not have. Indexes out of range are
-// no-ops: Peek gives null and IsSet true.
-template <class C>
-struct DataPropertyFunctions {
-  static void Get(DataObject* o, int i, void* out) {
-    C::_VisitOwnProperty(static_cast<C&>(*o), i, [out](auto& m, Word) { slot::Get(m, out); });
-  }
-  static const void* Peek(const DataObject* o, int i) {
-    const void* result = nullptr;
-    C::_VisitOwnProperty(static_cast<const C&>(*o), i,
-                         [&result](const auto& m, Word) { result = slot::Peek(m); });
-    return result;
-  }
-  static void Set(DataObject* o, int i, const void* in) {
-    C::_VisitOwnProperty(static_cast<C&>(*o), i, [in](auto& m, Word) { slot::Set(m, in); });
-  }
-  static void Swap(DataObject* o, int i, void* inout) {
-    C::_VisitOwnProperty(static_cast<C&>(*o), i,
-                         [inout](auto& m, Word) { slot::Swap(m, inout); });
-  }
-  static bool IsSet(const DataObject* o, int i) {
-    bool result = true;
-    C::_VisitOwnProperty(static_cast<const C&>(*o), i,
-                         [&result](const auto& m, Word) { result = slot::IsSet(m); });
-    return result;
-  }
-  static void Unset(DataObject* o, int i) {
-    C::_VisitOwnProperty(static_cast<C&>(*o), i,
-                         [](auto& m, Word flags) { slot::Unset(m, flags); });
-  }
-  static DataObject* Create() { return new C; }
-  static Any* CreateArray() { return new DataArray<C>; }
+  std::string* dynamicType_ = nullptr;
+  std::atomic<DataArray<DynamicProperty>*> dynamicProperty_{nullptr};
 };
 
 }  // namespace Movel

@@ -35,31 +35,19 @@ class MOVEL_API DynamicProperty : public DynamicData {
 
   const std::string& GetName() const noexcept { return name_; }
   void SetName(const std::string& value) { name_ = value; }
-  Any* GetVal() const noexcept { return slot::Load(val_); }
+  Any* GetVal() const noexcept { return val_; }
   // Takes a reference on value; null clears.
-  void SetVal(Any* value) { slot::Assign(val_, value); }
+  void SetVal(Any* value) { AssignObject(val_, value); }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    switch (index) {
-      case 0:
-        f(self.name_, Word{0});
-        return true;
-      case 1:
-        f(self.val_, Word{0});
-        return true;
-      default:
-        return false;
-    }
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   DynamicProperty(const DynamicProperty& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
   std::string name_;
-  Any* val_;
+  Any* val_ = nullptr;
 };
 
 // A key with a value of any type, such as a message argument.
@@ -79,31 +67,19 @@ class MOVEL_API KeyAnyValue : public DynamicData {
 
   const std::string& GetKey() const noexcept { return key_; }
   void SetKey(const std::string& value) { key_ = value; }
-  Any* GetValue() const noexcept { return slot::Load(value_); }
+  Any* GetValue() const noexcept { return value_; }
   // Takes a reference on value; null clears.
-  void SetValue(Any* value) { slot::Assign(value_, value); }
+  void SetValue(Any* value) { AssignObject(value_, value); }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    switch (index) {
-      case 0:
-        f(self.key_, Word{0});
-        return true;
-      case 1:
-        f(self.value_, Word{0});
-        return true;
-      default:
-        return false;
-    }
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   KeyAnyValue(const KeyAnyValue& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
   std::string key_;
-  Any* value_;
+  Any* value_ = nullptr;
 };
 
 // A message identified by a catalog key, with its arguments and, optionally,
@@ -126,42 +102,33 @@ class MOVEL_API LocalizableMessage : public DynamicData {
   void SetKey(const std::string& value) { key_ = value; }
 
   // Null when absent.
-  DataArray<KeyAnyValue>* GetArg() const noexcept { return slot::Load(arg_); }
-  DataArray<KeyAnyValue>* GetOrCreateArg() { return slot::GetOrCreate(arg_); }
+  DataArray<KeyAnyValue>* GetArg() const noexcept { return arg_.load(std::memory_order_acquire); }
+  DataArray<KeyAnyValue>* GetOrCreateArg() { return GetOrCreateArray(arg_); }
   // Takes a reference on value; null removes the array.
-  void SetArg(DataArray<KeyAnyValue>* value) { slot::Assign(arg_, value); }
+  void SetArg(DataArray<KeyAnyValue>* value) { AssignArray(arg_, value); }
 
   // Null when unset.
   const std::string* GetMessage() const noexcept { return message_; }
-  void SetMessage(const std::string& value) { slot::SetOptional(message_, &value); }
+  void SetMessage(const std::string& value) { SetOptionalString(message_, value); }
   // Null unsets.
-  void SetMessage(const std::string* value) { slot::SetOptional(message_, value); }
-
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    switch (index) {
-      case 0:
-        f(self.key_, Word{0});
-        return true;
-      case 1:
-        f(self.arg_, kFlagOptional | kFlagArray);
-        return true;
-      case 2:
-        f(self.message_, kFlagOptional);
-        return true;
-      default:
-        return false;
+  void SetMessage(const std::string* value) {
+    if (value) {
+      SetOptionalString(message_, *value);
+    } else {
+      UnsetOptionalString(message_);
     }
   }
 
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
+
  protected:
   LocalizableMessage(const LocalizableMessage& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
   std::string key_;
-  DataArray<KeyAnyValue>* arg_;
-  std::string* message_;
+  std::atomic<DataArray<KeyAnyValue>*> arg_{nullptr};
+  std::string* message_ = nullptr;
 };
 
 }  // namespace Movel

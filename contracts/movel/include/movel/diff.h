@@ -40,8 +40,8 @@ MOVEL_API bool AreEqualAnysInt(const Any* a, const Any* b, Word flags, bool leni
 MOVEL_API void DiffAnyPropertiesInt(const Any* a, const Any* b, const std::string& path, Word flags,
                                     PropertyDiffSet& set);
 
-// The path of a property below prefix: "prefix.name", or just "name" at the
-// top (empty prefix).
+// The path of a property below prefix: always "prefix.name", so an empty
+// prefix gives ".name".
 MOVEL_API std::string JoinPropertyPath(const std::string& prefix, const char* name);
 
 }  // namespace Movel

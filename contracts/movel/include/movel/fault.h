@@ -85,41 +85,27 @@ class MOVEL_API MethodFault : public DynamicData {
   [[noreturn]] virtual void Throw();
 
   // Null when unset.
-  MethodFault* GetFaultCause() const noexcept { return slot::Load(faultCause_); }
+  MethodFault* GetFaultCause() const noexcept { return faultCause_; }
   // Takes a reference on value; null clears.
-  void SetFaultCause(MethodFault* value) { slot::Assign(faultCause_, value); }
+  void SetFaultCause(MethodFault* value) { AssignObject(faultCause_, value); }
   // Null when absent.
   DataArray<LocalizableMessage>* GetFaultMessage() const noexcept {
-    return slot::Load(faultMessage_);
+    return faultMessage_.load(std::memory_order_acquire);
   }
   DataArray<LocalizableMessage>* GetOrCreateFaultMessage() {
-    return slot::GetOrCreate(faultMessage_);
+    return GetOrCreateArray(faultMessage_);
   }
-  void SetFaultMessage(DataArray<LocalizableMessage>* value) {
-    slot::Assign(faultMessage_, value);
-  }
+  void SetFaultMessage(DataArray<LocalizableMessage>* value) { AssignArray(faultMessage_, value); }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    switch (index) {
-      case 0:
-        f(self.faultCause_, kFlagOptional);
-        return true;
-      case 1:
-        f(self.faultMessage_, kFlagOptional | kFlagArray);
-        return true;
-      default:
-        return false;
-    }
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   MethodFault(const MethodFault& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
-  MethodFault* faultCause_;
-  DataArray<LocalizableMessage>* faultMessage_;
+  MethodFault* faultCause_ = nullptr;
+  std::atomic<DataArray<LocalizableMessage>*> faultMessage_{nullptr};
 };
 
 // A fault that any method may raise, whatever faults it declares.
@@ -143,10 +129,7 @@ class MOVEL_API RuntimeFault : public MethodFault {
   DataObjectType* _GetDataType() const override;
   [[noreturn]] void Throw() override;
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self&, int, F&&) {
-    return false;
-  }
+  static const DataLayout _layout;
 
  protected:
   RuntimeFault(const RuntimeFault& other) : MethodFault(other) {}
@@ -173,10 +156,7 @@ namespace Fault {
     Any* _Clone() const override;                                            \
     DataObjectType* _GetDataType() const override;                           \
     [[noreturn]] void Throw() override;                                      \
-    template <class Self, class F>                                           \
-    static bool _VisitOwnProperty(Self&, int, F&&) {                         \
-      return false;                                                          \
-    }                                                                        \
+    static const DataLayout _layout;                                         \
                                                                              \
    protected:                                                                \
     Name(const Name& other) : Parent(other) {}                               \
@@ -218,27 +198,28 @@ class MOVEL_API InvalidArgument : public RuntimeFault {
   DataObjectType* _GetDataType() const override;
   [[noreturn]] void Throw() override;
 
-  const PropertyPath* GetInvalidProperty() const noexcept { return invalidProperty_; }
-  void SetInvalidProperty(const PropertyPath& value) {
-    slot::SetOptional(invalidProperty_, &value);
+  // Null when unset.
+  const PropertyPath* GetInvalidProperty() const noexcept {
+    return invalidProperty_.IsSet() ? &invalidProperty_.GetValue() : nullptr;
   }
+  void SetInvalidProperty(const PropertyPath& value) { invalidProperty_ = value; }
+  // Null unsets.
   void SetInvalidProperty(const PropertyPath* value) {
-    slot::SetOptional(invalidProperty_, value);
+    if (value) {
+      invalidProperty_ = *value;
+    } else {
+      invalidProperty_.Unset();
+    }
   }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    if (index != 0) return false;
-    f(self.invalidProperty_, kFlagOptional);
-    return true;
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   InvalidArgument(const InvalidArgument& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
-  PropertyPath* invalidProperty_;
+  Basekit::Optional<PropertyPath> invalidProperty_;
 };
 
 // An argument's value is not of the type the parameter requires.
@@ -265,23 +246,28 @@ class MOVEL_API InvalidType : public RuntimeFault {
   DataObjectType* _GetDataType() const override;
   [[noreturn]] void Throw() override;
 
-  const PropertyPath* GetArgument() const noexcept { return argument_; }
-  void SetArgument(const PropertyPath& value) { slot::SetOptional(argument_, &value); }
-  void SetArgument(const PropertyPath* value) { slot::SetOptional(argument_, value); }
-
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    if (index != 0) return false;
-    f(self.argument_, kFlagOptional);
-    return true;
+  // Null when unset.
+  const PropertyPath* GetArgument() const noexcept {
+    return argument_.IsSet() ? &argument_.GetValue() : nullptr;
   }
+  void SetArgument(const PropertyPath& value) { argument_ = value; }
+  // Null unsets.
+  void SetArgument(const PropertyPath* value) {
+    if (value) {
+      argument_ = *value;
+    } else {
+      argument_.Unset();
+    }
+  }
+
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   InvalidType(const InvalidType& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
-  PropertyPath* argument_;
+  Basekit::Optional<PropertyPath> argument_;
 };
 
 // The referenced managed object does not exist (any more).
@@ -308,23 +294,18 @@ class MOVEL_API ManagedObjectNotFound : public RuntimeFault {
   DataObjectType* _GetDataType() const override;
   [[noreturn]] void Throw() override;
 
-  MoRef* GetObj() const noexcept { return slot::Load(obj_); }
+  MoRef* GetObj() const noexcept { return obj_; }
   // Takes a reference on value.
-  void SetObj(MoRef* value) { slot::Assign(obj_, value); }
+  void SetObj(MoRef* value) { AssignObject(obj_, value); }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    if (index != 0) return false;
-    f(self.obj_, Word{0});
-    return true;
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   ManagedObjectNotFound(const ManagedObjectNotFound& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
-  MoRef* obj_;
+  MoRef* obj_ = nullptr;
 };
 
 // The server failed for a reason of its own, described by reason.
@@ -355,16 +336,11 @@ class MOVEL_API SystemError : public RuntimeFault {
   const std::string& GetReason() const noexcept { return reason_; }
   void SetReason(const std::string& value) { reason_ = value; }
 
-  template <class Self, class F>
-  static bool _VisitOwnProperty(Self& self, int index, F&& f) {
-    if (index != 0) return false;
-    f(self.reason_, Word{0});
-    return true;
-  }
+  static const FieldInfo _fields[];
+  static const DataLayout _layout;
 
  protected:
   SystemError(const SystemError& other);
-  unsigned _GetMembersSize(RoundFn r) const;
 
  private:
   std::string reason_;

@@ -12,7 +12,7 @@
 #include "movel/enum.h"
 #include "movel/errors.h"
 #include "movel/fault.h"
-#include "movel/generated_support.h"
+#include "movel/fields.h"
 #include "movel/managed_object.h"
 #include "movel/moref.h"
 #include "movel/primitive.h"

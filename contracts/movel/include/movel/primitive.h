@@ -69,7 +69,7 @@ Type* GetValueType() {
 // A box holding one primitive or enumeration value. Boxes never change after
 // construction, so copies share them: _Clone returns the box itself.
 template <class T>
-class MOVEL_API Primitive : public Any {
+class Primitive : public Any {
  public:
   explicit Primitive(T v) : value_(std::move(v)) {}
 

@@ -18,6 +18,7 @@ namespace Movel {
 
 class ArrayType;
 class DataObjectType;
+struct DataLayout;
 class ManagedObjectType;
 class Version;
 
@@ -205,8 +206,11 @@ class MOVEL_API StructuredType : public Type {
 
 class MOVEL_API DataObjectType : public StructuredType {
  public:
-  explicit DataObjectType(const DataTypeInfo* record);
+  explicit DataObjectType(const DataTypeInfo* record, const DataLayout* layout = nullptr);
   const DataTypeInfo* GetRecord() const noexcept { return record_; }
+  // How the type's class holds its members (see movel/fields.h); null for a
+  // class that does not describe them.
+  const DataLayout* GetLayout() const noexcept { return layout_; }
   bool RedeclaresDynamicProperty() const noexcept { return record_->redeclaresDynamicProperty; }
   // A new default instance (no reference taken), or null when the record has
   // no creator.
@@ -216,6 +220,7 @@ class MOVEL_API DataObjectType : public StructuredType {
 
  private:
   const DataTypeInfo* record_;
+  const DataLayout* layout_;
 };
 
 class MOVEL_API ManagedObjectType : public StructuredType {
@@ -257,7 +262,28 @@ class MOVEL_API EnumType : public Type {
 // Registration calls of the generated loaders. Each makes the type object,
 // enters it in the registry and returns it; a managed type also fills its
 // record's method-object array.
-MOVEL_API DataObjectType* CreateDataObjectType(const DataTypeInfo* record);
+// A data type's record with the layout of its class.
+struct DataRegistration {
+  const DataTypeInfo* record;
+  const DataLayout* layout;
+};
+// An enumeration's record with its conversions.
+struct EnumRegistration {
+  const EnumTypeInfo* record;
+  EnumFuncs funcs;
+};
+
+// Creates a module's types in slot order, managed types first, then data and
+// fault types, then enumerations, storing each type object in the next slot as
+// soon as it exists; sets count and returns slots. The body of every
+// generated module loader.
+MOVEL_API Type const* const* LoadModuleTypes(const ManagedTypeInfo* const* managed, int managedCount,
+                                             const DataRegistration* const* data, int dataCount,
+                                             const EnumRegistration* const* enums, int enumCount,
+                                             Type** slots, int& count);
+
+MOVEL_API DataObjectType* CreateDataObjectType(const DataTypeInfo* record,
+                                               const DataLayout* layout = nullptr);
 MOVEL_API ManagedObjectType* CreateManagedObjectType(const ManagedTypeInfo* record);
 MOVEL_API EnumType* CreateEnumTypeImpl(const EnumTypeInfo* record, const EnumFuncs& funcs);
 

@@ -105,27 +105,32 @@ def data_class_header(ctx, t):
         parent_exc = f"{base}::Exception"
         lines += [
             f"  // Thrown for this fault; caught as this class or any ancestor fault's.",
+            f"  // Throw() anchors its tables in the library; the rest is inline.",
             f"  class KOR_API Exception : public {parent_exc} {{",
             "   public:",
-            f"    explicit Exception({cls}* fault);",
-            "    Exception(const Exception&);",
-            "    ~Exception() override;",
-            f"    {cls}* GetFault() const;",
-            "    Basekit::Exception* Clone() const override;",
-            "    [[noreturn]] void Rethrow() const override;",
+            f"    explicit Exception({cls}* fault) : {parent_exc}(fault) {{}}",
+            f"    {cls}* GetFault() const {{ return static_cast<{cls}*>({parent_exc}::GetFault()); }}",
+            "    Basekit::Exception* Clone() const override { return new Exception(*this); }",
+            "    [[noreturn]] void Rethrow() const override { throw Exception(*this); }",
             "    [[noreturn]] void Throw() const override;",
             "  };",
             "  // Throws this fault as its Exception.",
             "  [[noreturn]] void Throw() override;",
             "",
         ]
-    lines.append(f"  {cls}();")
+    # Construction needs no call into the library: members start as their
+    # declarations say. A class whose members own nothing needs no
+    # out-of-line destructor either.
+    lines.append(f"  {cls}() = default;")
     chain = full_ctor_chain(ctx, t)
     if chain:
         params = ", ".join(f.param() for f in chain)
         lines.append(f"  {'explicit ' if len(chain) == 1 else ''}{cls}({params});")
-    lines.append(f"  ~{cls}() override;")
-    lines.append("  Movel::Type* _GetType() const override;")
+    if any(f.owns() for f in fs):
+        lines.append(f"  ~{cls}() override;")
+    else:
+        lines.append(f"  ~{cls}() override = default;")
+    lines.append(f"  Movel::Type* _GetType() const override {{ return Movel::GetDoType<{cls}>(); }}")
     lines.append("  Movel::DataObjectType* _GetDataType() const override;")
     lines.append("  Movel::Any* _Clone() const override;")
     if fs:
@@ -138,17 +143,11 @@ def data_class_header(ctx, t):
         lines.append("")
         lines += ["  " + a for a in acc]
     lines.append("")
-    lines.append("  // Property functions of the type's descriptor; index counts own properties.")
-    lines.append("  // Reached through the descriptor only, so not exported.")
+    lines.append("  // How the class holds its own members, for the runtime's table-driven")
+    lines.append("  // operations and the descriptor's property functions. Not exported.")
     if fs:
-        lines += [
-            "  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);",
-            "  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);",
-            "  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);",
-            "  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);",
-            "  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);",
-            "  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);",
-        ]
+        lines.append("  KOR_HIDDEN static const Movel::FieldInfo _fields[];")
+    lines.append("  KOR_HIDDEN static const Movel::DataLayout _layout;")
     lines += ["  KOR_HIDDEN static Movel::DataObject* _CreateObject();",
               "  KOR_HIDDEN static Movel::Any* _CreateArray();"]
     # Members in property order; value kinds are public, object kinds and
@@ -161,12 +160,8 @@ def data_class_header(ctx, t):
             access = want
         lines.append(f"  {f.decl()}")
     lines.append("\n protected:")
-    lines.append(f"  {cls}(const {cls}& other);")
-    ptr = [f for f in fs if isinstance(f, PointerField)]
-    if fs:
-        lines.append("\n private:")
-        lines.append("  KOR_HIDDEN void _ReleaseMembers();")
-        lines += [f"  KOR_HIDDEN {f.raw_swap_decl()}" for f in ptr]
+    lines.append("  // Deep copy, reached through _Clone.")
+    lines.append(f"  KOR_HIDDEN {cls}(const {cls}& other);")
     lines.append("};")
     return lines
 
@@ -186,136 +181,75 @@ def enum_header(ctx, t):
 
 # -- out-of-line code ----------------------------------------------------------
 
-def _switch(fs, hook, o, default=None, decl=None):
-    out = [f"  switch (_index) {{"]
-    for i, f in enumerate(fs):
-        body = getattr(f, hook)(o)
-        if not body:
-            continue
-        out.append(f"    case {i}: {{")
-        out += ["      " + b for b in body]
-        if not body[-1].startswith("return"):
-            out.append("      break;")
-        out.append("    }")
-    out.append("    default:")
-    out.append(f"      {default or 'break;'}")
-    out.append("  }")
-    return out
+def parent_layout(ctx, t):
+    """The layout of the nearest ancestor whose members count, or nullptr."""
+    if t.parent is None:
+        return "nullptr"
+    if t.parent in ctx.types:
+        return f"&{ctx.cpp(t.parent)}::_layout"
+    if t.parent == "tydef.DynamicData":
+        return "nullptr"
+    return f"&{BUILTINS[t.parent].cpp}::_layout"
 
 
-def data_class_source(ctx, t):
+def data_class_source(ctx, t, properties):
+    """Out-of-line code of a data class; `properties` names its property list.
+    Every operation is a thin entry into the runtime's table-driven code."""
     cls = cls_name(t)
     s = short(t)
     fs = fields(ctx, t)
     base = base_class(ctx, t)
-    gen_parent = generated_parent(ctx, t)
-    on_runtime_fault = t.kind == "fault" and gen_parent is None
     out = []
     chain = full_ctor_chain(ctx, t)
-    own_params = [f.ident for f in fs]
-    out.append(f"{cls}::{s}() = default;")
+    owning = any(f.owns() for f in fs)
+    if fs:
+        out.append(f"const Movel::FieldInfo {cls}::_fields[] = {{")
+        out += [f"    {f.field_info(cls)}," for f in fs]
+        out.append("};")
+    out.append(f"const Movel::DataLayout {cls}::_layout = {{{parent_layout(ctx, t)}, {properties}, "
+               f"{'_fields' if fs else 'nullptr'}, {len(fs)}, sizeof({s})}};")
     if chain:
         params = ", ".join(f.param() for f in chain)
         base_args = [f.ident for f in chain[:len(chain) - len(fs)]]
         init = f" : {base}({', '.join(base_args)})" if base_args else ""
-        out.append(f"{cls}::{s}({params}){init} {{")
         body = [line for f in fs for line in f.ctor_init()]
-        if body:
+        if body and owning:
+            out.append(f"{cls}::{s}({params}){init} {{")
             out.append("  try {")
             out += ["    " + b for b in body]
-            out += ["  } catch (...) {", "    _ReleaseMembers();", "    throw;", "  }"]
-        out.append("}")
-        del own_params
-    # Copy constructor: deep.
-    out.append(f"{cls}::{s}(const {cls}& _other) : {base}(_other) {{")
-    body = [line for f in fs for line in f.copy("_other")]
-    if body:
-        out.append("  try {")
-        out += ["    " + b for b in body]
-        out += ["  } catch (...) {", "    _ReleaseMembers();", "    throw;", "  }"]
-    out.append("}")
+            out += ["  } catch (...) {", "    Movel::ReleaseFields(this, _layout);", "    throw;", "  }", "}"]
+        else:
+            out.append(f"{cls}::{s}({params}){init} {{")
+            out += ["  " + b for b in body]
+            out.append("}")
     if fs:
-        out.append(f"{cls}::~{s}() {{ _ReleaseMembers(); }}")
-        out.append(f"void {cls}::_ReleaseMembers() {{")
-        for f in reversed(fs):
-            out += ["  " + b for b in f.release("this")]
-        out.append("}")
+        out.append(f"{cls}::{s}(const {cls}& _other) : {base}(_other) {{ Movel::CopyFields(this, &_other, _layout); }}")
     else:
-        out.append(f"{cls}::~{s}() = default;")
-    out.append(f"Movel::Type* {cls}::_GetType() const {{ return Movel::GetDoType<{cls}>(); }}")
+        out.append(f"{cls}::{s}(const {cls}& _other) : {base}(_other) {{}}")
+    if owning:
+        out.append(f"{cls}::~{s}() {{ Movel::ReleaseFields(this, _layout); }}")
     out.append(f"Movel::DataObjectType* {cls}::_GetDataType() const {{ return Movel::GetDoType<{cls}>(); }}")
     out.append(f"Movel::Any* {cls}::_Clone() const {{ return new {s}(*this); }}")
     out.append(f"Movel::DataObject* {cls}::_CreateObject() {{ return new {s}(); }}")
     out.append(f"Movel::Any* {cls}::_CreateArray() {{ return new Movel::DataArray<{cls}>(); }}")
     if t.kind == "fault":
         out += [
-            f"{cls}::Exception::Exception({cls}* fault) : {base}::Exception(fault) {{}}",
-            f"{cls}::Exception::Exception(const Exception&) = default;",
-            f"{cls}::Exception::~Exception() = default;",
-            f"{cls}* {cls}::Exception::GetFault() const {{ return static_cast<{cls}*>({base}::Exception::GetFault()); }}",
-            f"Basekit::Exception* {cls}::Exception::Clone() const {{ return new Exception(*this); }}",
-            f"void {cls}::Exception::Rethrow() const {{ throw Exception(*this); }}",
             f"void {cls}::Exception::Throw() const {{ throw Exception(*this); }}",
             f"void {cls}::Throw() {{ throw Exception(this); }}",
         ]
     for f in fs:
         out += f.accessor_defs(cls)
-    if not fs:
-        return out
-    o = "_o"
-    # Equality, difference and size.
-    out.append(f"bool {cls}::_IsEqual(const Movel::Any* _other, bool _lenient) const {{")
-    if gen_parent is not None or on_runtime_fault:
-        out.append(f"  if (!{base}::_IsEqual(_other, _lenient)) return false;")
-    out.append(f"  const auto* {o} = static_cast<const {cls}*>(_other);")
-    for f in fs:
-        out += ["  " + b for b in f.equal(o)]
-    out.append("  return true;")
-    out.append("}")
-    out.append(f"void {cls}::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,")
-    out.append(f"                             Movel::PropertyDiffSet& _set) const {{")
-    if gen_parent is not None or on_runtime_fault:
-        out.append(f"  {base}::_DiffProperties(_other, _prefix, _set);")
-    out.append(f"  const auto* {o} = static_cast<const {cls}*>(_other);")
-    for f in fs:
-        out += ["  " + b for b in f.diff(o)]
-    out.append("}")
-    out.append(f"unsigned {cls}::_GetSize(Movel::RoundFn _round) const {{")
-    out.append(f"  unsigned _size = _round(sizeof({s})) - _round(sizeof({base})) + {base}::_GetSize(_round);")
-    for f in fs:
-        out += ["  " + b for b in f.size("this")]
-    out.append("  return _size;")
-    out.append("}")
-    # Property functions.
-    out.append(f"void {cls}::_PropGet(Movel::DataObject* _object, int _index, void* _out) {{")
-    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
-    out += _switch(fs, "get", o)
-    out.append("}")
-    out.append(f"const void* {cls}::_PropPeek(const Movel::DataObject* _object, int _index) {{")
-    out.append(f"  const auto* _o = static_cast<const {cls}*>(_object);")
-    out += _switch(fs, "peek", o, "return nullptr;")
-    out.append("}")
-    out.append(f"void {cls}::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {{")
-    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
-    out += _switch(fs, "set", o)
-    out.append("}")
-    out.append(f"void {cls}::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {{")
-    out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
-    out += _switch(fs, "swap", o)
-    out.append("}")
-    out.append(f"bool {cls}::_PropIsSet(const Movel::DataObject* _object, int _index) {{")
-    out.append(f"  const auto* _o = static_cast<const {cls}*>(_object);")
-    out.append("  (void)_o;")
-    out += _switch(fs, "is_set", o, "return true;")
-    out.append("}")
-    out.append(f"void {cls}::_PropUnset(Movel::DataObject* _object, int _index) {{")
-    if any(f.unset("_o") for f in fs):
-        out.append(f"  auto* _o = static_cast<{cls}*>(_object);")
-        out += _switch(fs, "unset", o)
-    else:
-        out.append("  (void)_object;")
-        out.append("  (void)_index;")
-    out.append("}")
+    if fs:
+        out += [
+            f"bool {cls}::_IsEqual(const Movel::Any* _other, bool _lenient) const {{",
+            "  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);",
+            "}",
+            f"void {cls}::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,",
+            f"{' ' * (len(cls) + 22)}Movel::PropertyDiffSet& _set) const {{",
+            "  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);",
+            "}",
+            f"unsigned {cls}::_GetSize(Movel::RoundFn _round) const {{ return Movel::FieldsSize(this, _layout, _round); }}",
+        ]
     return out
 
 
@@ -323,7 +257,7 @@ def data_funcs(ctx, t):
     """The eight functions a data type's descriptor points at."""
     cls = cls_name(t)
     if t.properties:
-        own = [f"&{cls}::_Prop{n}" for n in ("Get", "Peek", "Set", "Swap", "IsSet", "Unset")]
+        own = [f"&Movel::LayoutFunctions<{cls}>::{n}" for n in ("Get", "Peek", "Set", "Swap", "IsSet", "Unset")]
     else:
         own = list(SHARED_NO_PROPERTY_FUNCS)
     return own + [f"&{cls}::_CreateObject", f"&{cls}::_CreateArray"]

@@ -13,9 +13,10 @@ def _ns_open(namespace):
     return [f"namespace {p} {{" for p in parts], ["}" * 1 + f"  // namespace {p}" for p in reversed(parts)]
 
 
-def forward_header(ctx):
-    """Forward declarations of every namespace-scope class and enumeration, so
-    headers may name each other's top-level types without including them."""
+def base_header(ctx):
+    """What every generated header starts from: the runtime, the export
+    macros and the module list. It names no type, so adding a type rebuilds
+    only what that type touches."""
     out = [BANNER, "#pragma once", "", '#include "movel/movel.h"', "",
            '#define KOR_API __attribute__((visibility("default")))',
            '#define KOR_HIDDEN __attribute__((visibility("hidden")))', ""]
@@ -24,34 +25,51 @@ def forward_header(ctx):
     out.append("// loader that registers nothing.")
     out.append("KOR_API const char* const* GetModuleNames(int& count);")
     out.append("}  // namespace Kor")
-    out.append("")
-    out.append("// The exported type records.")
-    out += [f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};" for t in ctx.cat.all_types()]
-    out.append("")
-    by_ns = {}
-    for t in ctx.cat.all_types():
-        if ctx.outer(t):
-            continue
-        ns = names.module_namespace(t.module)
-        decl = (f"enum class {classes.short(t)} : int;" if t.kind == "enum"
-                else f"class {classes.short(t)};")
-        by_ns.setdefault(ns, []).append(decl)
-    for ns, decls in by_ns.items():
-        opens, closes = _ns_open(ns)
-        out += [" ".join(opens)] + decls + ["}" * len(opens) + f"  // namespace {ns}", ""]
     return "\n".join(out) + "\n"
 
 
+def forward_decls(ctx, t, included):
+    """Forward declarations of the namespace-scope types t's header names but
+    does not include. Nested types need their enclosing class, which the
+    header includes instead (see Context.header_deps)."""
+    by_ns = {}
+    for r in sorted(set(ctx.referenced(t))):
+        if r not in ctx.types or r == t.name or r in included:
+            continue
+        rt = ctx.types[r]
+        if ctx.outer(rt):
+            continue
+        decl = f"enum class {classes.short(rt)} : int;" if rt.kind == "enum" else f"class {classes.short(rt)};"
+        by_ns.setdefault(names.module_namespace(rt.module), []).append(decl)
+    out = []
+    for ns, decls in sorted(by_ns.items()):
+        opens, _ = _ns_open(ns)
+        out += [" ".join(opens)] + decls + ["}" * len(opens) + f"  // namespace {ns}"]
+    return out
+
+
 def type_header(ctx, t):
-    out = [BANNER, "#pragma once", "", '#include "kortypes/fwd.h"']
-    for dep in ctx.header_deps(t):
+    deps = ctx.header_deps(t)
+    out = [BANNER, "#pragma once", "", '#include "kortypes/base.h"']
+    for dep in deps:
         out.append(f'#include "{ctx.header(dep)}"')
     out.append("")
+    out += forward_decls(ctx, t, set(deps))
+    out.append(f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};")
     if t.kind == "managed":
         count = max(records.method_object_count(t), 1)
         out.append(f"KOR_API extern Movel::ManagedMethod* {names.symbol(t.name, 'MethodObjects')}[{count}];")
     out.append("")
     ns = names.module_namespace(t.module)
+    cls = names.cpp_class(t.name)
+    _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
+    # The type accessor comes first: inline members of the class call it.
+    if not ctx.outer(t):
+        opens, _ = _ns_open(ns)
+        fwd = f"enum class {classes.short(t)} : int;" if t.kind == "enum" else f"class {classes.short(t)};"
+        out.append(" ".join(opens) + f" {fwd} " + "}" * len(opens))
+    out.append(f"template <>\nKOR_API Movel::{type_class}* Movel::{accessor}<{cls}>();")
+    out.append("")
     body = None
     if t.is_data:
         body = classes.data_class_header(ctx, t)
@@ -64,10 +82,6 @@ def type_header(ctx, t):
         out.append(" ".join(opens))
         out += body
         out.append("}" * len(opens) + f"  // namespace {ns}")
-        out.append("")
-    cls = names.cpp_class(t.name)
-    _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
-    out.append(f"template <>\nKOR_API Movel::{type_class}* Movel::{accessor}<{cls}>();")
     return "\n".join(out) + "\n"
 
 
@@ -91,6 +105,18 @@ def funcs_of(ctx, t):
     return []
 
 
+def record_refs(ctx, t):
+    """Type records the descriptor of t points at."""
+    refs = [p.type.name for p in t.properties]
+    for m in t.methods:
+        if m.result:
+            refs.append(m.result.name)
+        refs += [p.type.name for p in m.params] + list(m.faults)
+    if t.kind != "enum":
+        refs.append(t.parent or ("tydef.ManagedObject" if t.kind == "managed" else "tydef.DynamicData"))
+    return refs
+
+
 def chunk_source(ctx, module, index, types):
     """Records and class code of a run of a module's types."""
     # Only the headers this run of types needs: its own, and those of the
@@ -103,9 +129,18 @@ def chunk_source(ctx, module, index, types):
         headers += [r for r in ctx.referenced(t) if r in ctx.types and ctx.types[r].kind != "managed"]
         if t.parent and t.parent in ctx.types:
             headers.append(t.parent)
+    ident = ctx.module_ident(module)
+    slot_of = {t.name: i for i, t in enumerate(ctx.slot_order(module))}
     out = [BANNER, '#include "common.h"']
     out += [f'#include "{ctx.header(h)}"' for h in sorted(set(headers))]
     out += ["", "// clang-format off"]
+    # Records of other types the descriptors point at (their headers are not
+    # all included: a record needs only its name).
+    named = sorted({r for t in types for r in record_refs(ctx, t) if r in ctx.types})
+    out += [f"KOR_API extern const Movel::TypeInfo {ctx.symbol(r)};" for r in named]
+    out.append("namespace kortypes_detail {")
+    out.append(f"extern Movel::Type* {ident}Slots[];")
+    out.append("}  // namespace kortypes_detail")
     for t in types:
         out.append(f"\n// {t.kind} {t.name}")
         out.append(records.type_info(ctx, t))
@@ -117,12 +152,31 @@ def chunk_source(ctx, module, index, types):
             out += classes.managed_forward_decls(ctx, t)
         out += records.registration_record(ctx, t, funcs_of(ctx, t))
         out.append("}  // namespace kortypes_detail")
+        cls = names.cpp_class(t.name)
         if t.is_data:
-            out += classes.data_class_source(ctx, t)
+            props = ctx.record_name(t, "Properties") if t.properties else "kortypes_detail::kNoProperties"
+            if t.properties:
+                props = "kortypes_detail::" + props
+            out += classes.data_class_source(ctx, t, props)
+            reg = ctx.record_name(t, "Registration")
+            out.append(f"namespace kortypes_detail {{")
+            out.append(f"extern const Movel::DataRegistration {reg};")
+            out.append(f"const Movel::DataRegistration {reg} = {{&{ctx.record_name(t, 'DataTypeInfo')}, "
+                       f"&{cls}::_layout}};")
+            out.append("}  // namespace kortypes_detail")
         elif t.kind == "managed":
             out += classes.managed_source(ctx, t)
         else:
             out += classes.enum_source(ctx, t)
+            reg = ctx.record_name(t, "Registration")
+            out.append(f"namespace kortypes_detail {{")
+            out.append(f"extern const Movel::EnumRegistration {reg};")
+            out.append(f"const Movel::EnumRegistration {reg} = {{&{ctx.record_name(t, 'EnumTypeInfo')}, "
+                       f"Movel::EnumFunctions<{cls}>::kFuncs}};")
+            out.append("}  // namespace kortypes_detail")
+        _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
+        out.append(f"template <> Movel::{type_class}* Movel::{accessor}<{cls}>() {{ "
+                   f"return static_cast<Movel::{type_class}*>(kortypes_detail::{ident}Slots[{slot_of[t.name]}]); }}")
     return "\n".join(out) + "\n"
 
 
@@ -139,37 +193,41 @@ def _family(t):
 
 
 def loader_source(ctx, module):
-    """The module's type slots, its loader function and the type accessors."""
+    """The module's type slots and its loader function: a table the runtime
+    registers in slot order. It names only records, so it includes no type
+    header and rebuilds only when the module's list of types changes."""
     ident = ctx.module_ident(module)
     slots = ctx.slot_order(module)
-    out = [BANNER, f'#include "kortypes/{module}.h"', '#include "common.h"', "", "// clang-format off",
-           "namespace kortypes_detail {"]
-    for t in slots:
-        rec = _KIND_REGISTRATION[_family(t)][0]
-        out.append(f"extern const Movel::{rec} {ctx.record_name(t, rec)};")
+    managed = [t for t in slots if t.kind == "managed"]
+    data = [t for t in slots if t.is_data]
+    enums = [t for t in slots if t.kind == "enum"]
+    out = [BANNER, '#include "common.h"', "", "// clang-format off", "namespace kortypes_detail {"]
+    out += [f"extern const Movel::ManagedTypeInfo {ctx.record_name(t, 'ManagedTypeInfo')};" for t in managed]
+    out += [f"extern const Movel::DataRegistration {ctx.record_name(t, 'Registration')};" for t in data]
+    out += [f"extern const Movel::EnumRegistration {ctx.record_name(t, 'Registration')};" for t in enums]
+    out.append("")
+    out.append("namespace {")
+    tables = []
+    for name, rec, items, what in (("kManaged", "ManagedTypeInfo", managed, "ManagedTypeInfo"),
+                                   ("kData", "DataRegistration", data, "Registration"),
+                                   ("kEnums", "EnumRegistration", enums, "Registration")):
+        if items:
+            out.append(f"const Movel::{rec}* const {name}[] = {{")
+            out += [f"    &{ctx.record_name(t, what)}," for t in items]
+            out.append("};")
+            tables.append(name)
+        else:
+            tables.append("nullptr")
+    out.append("}  // namespace")
     out.append("")
     out.append(f"// One slot per type: managed, then data and fault, then enumerations.")
     out.append(f"Movel::Type* {ident}Slots[{max(len(slots), 1)}] = {{}};")
     out.append("")
     out.append(f"Movel::Type const* const* Load{ident}(int& count) {{")
-    has_enum = any(t.kind == "enum" for t in slots)
-    if has_enum:
-        out.append("  Movel::EnumFuncs funcs;")
-    for i, t in enumerate(slots):
-        rec, create, _, _ = _KIND_REGISTRATION[_family(t)]
-        if t.kind == "enum":
-            out.append(f"  funcs = Movel::EnumFunctions<{names.cpp_class(t.name)}>::kFuncs;")
-        args = f"&{ctx.record_name(t, rec)}" + (", funcs" if t.kind == "enum" else "")
-        out.append(f"  {ident}Slots[{i}] = Movel::{create}({args});")
-    out.append(f"  count = {len(slots)};")
-    out.append(f"  return {ident}Slots;")
+    out.append(f"  return Movel::LoadModuleTypes({tables[0]}, {len(managed)}, {tables[1]}, {len(data)}, "
+               f"{tables[2]}, {len(enums)}, {ident}Slots, count);")
     out.append("}")
     out.append("}  // namespace kortypes_detail")
-    out.append("")
-    for i, t in enumerate(slots):
-        _, _, accessor, type_class = _KIND_REGISTRATION[_family(t)]
-        out.append(f"template <> Movel::{type_class}* Movel::{accessor}<{names.cpp_class(t.name)}>() {{ "
-                   f"return static_cast<Movel::{type_class}*>(kortypes_detail::{ident}Slots[{i}]); }}")
     return "\n".join(out) + "\n"
 
 
@@ -177,7 +235,7 @@ def loaders_source(ctx):
     """The version table and the loader objects, in registration order. They
     share one file so that they are constructed in exactly this order."""
     cat = ctx.cat
-    out = [BANNER, '#include "kortypes/fwd.h"', "", "// clang-format off", "namespace kortypes_detail {"]
+    out = [BANNER, '#include "kortypes/base.h"', "", "// clang-format off", "namespace kortypes_detail {"]
     for m in cat.modules:
         out.append(f"Movel::Type const* const* Load{ctx.module_ident(m)}(int& count);")
     out.append("}  // namespace kortypes_detail")
@@ -216,7 +274,11 @@ def loaders_source(ctx):
 
 COMMON_H = BANNER + """#pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
+
+// Layouts name the offsets of members of classes with virtual functions;
+// with single, non-virtual inheritance this compiler defines them.
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
 
 // Shared pieces of the descriptor records: empty lists and the functions of
 // types without own properties or methods.
@@ -280,7 +342,7 @@ def catalogue_index(ctx):
 def generate(ctx):
     """All output files: {relative path: content}."""
     files = {
-        "include/kortypes/fwd.h": forward_header(ctx),
+        "include/kortypes/base.h": base_header(ctx),
         "include/kortypes/kortypes.h": all_header(ctx),
         "src/common.h": COMMON_H,
         "src/common.cpp": COMMON_CPP,

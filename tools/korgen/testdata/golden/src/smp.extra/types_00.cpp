@@ -10,6 +10,14 @@
 #include "kortypes/types/smp.extra.SpecialTask.h"
 
 // clang-format off
+KOR_API extern const Movel::TypeInfo gSmpFolderTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpMiddleTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpSampleFaultTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpTaskTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpExtraDeepFaultTypeInfo;
+namespace kortypes_detail {
+extern Movel::Type* SmpExtraSlots[];
+}  // namespace kortypes_detail
 
 // data smp.extra.Leaf
 const Movel::TypeInfo gSmpExtraLeafTypeInfo = {16, "smp.extra.Leaf", "Leaf", "smp.version.v2"};
@@ -22,158 +30,45 @@ const Movel::PropertyInfo kSmpExtraLeafProperties[] = {
 extern const Movel::DataTypeInfo kSmpExtraLeafDataTypeInfo;
 const Movel::DataTypeInfo kSmpExtraLeafDataTypeInfo = {
     &gSmpExtraLeafTypeInfo, &gSmpMiddleTypeInfo, kSmpExtraLeafProperties,
-    &Smp::Extra::Leaf::_PropGet, &Smp::Extra::Leaf::_PropPeek, &Smp::Extra::Leaf::_PropSet, &Smp::Extra::Leaf::_PropSwap, &Smp::Extra::Leaf::_PropIsSet, &Smp::Extra::Leaf::_PropUnset, &Smp::Extra::Leaf::_CreateObject, &Smp::Extra::Leaf::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Extra::Leaf>::Get, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Peek, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Set, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Swap, &Movel::LayoutFunctions<Smp::Extra::Leaf>::IsSet, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Unset, &Smp::Extra::Leaf::_CreateObject, &Smp::Extra::Leaf::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Extra::Leaf::Leaf() = default;
+const Movel::FieldInfo Smp::Extra::Leaf::_fields[] = {
+    {offsetof(Smp::Extra::Leaf, depth), Movel::FieldKind::kShort, false, false, nullptr, nullptr},
+    {offsetof(Smp::Extra::Leaf, folder_), Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+};
+const Movel::DataLayout Smp::Extra::Leaf::_layout = {&Smp::Middle::_layout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf)};
 Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder) : Smp::Middle(key, note, weight) {
   try {
-    this->depth = depth;
-    this->folder_ = folder;
-    if (this->folder_) this->folder_->IncRef();
+    Movel::InitField(this->depth, depth);
+    Movel::InitField(this->folder_, folder);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::Extra::Leaf::Leaf(const Smp::Extra::Leaf& _other) : Smp::Middle(_other) {
-  try {
-    depth = _other.depth;
-    if (_other.folder_) {
-      folder_ = static_cast<Movel::MoRef*>(_other.folder_->_Clone());
-      folder_->IncRef();
-    }
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Extra::Leaf::~Leaf() { _ReleaseMembers(); }
-void Smp::Extra::Leaf::_ReleaseMembers() {
-  if (folder_) folder_->DecRef();
-  folder_ = nullptr;
-}
-Movel::Type* Smp::Extra::Leaf::_GetType() const { return Movel::GetDoType<Smp::Extra::Leaf>(); }
+Smp::Extra::Leaf::Leaf(const Smp::Extra::Leaf& _other) : Smp::Middle(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::Extra::Leaf::~Leaf() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::Extra::Leaf::_GetDataType() const { return Movel::GetDoType<Smp::Extra::Leaf>(); }
 Movel::Any* Smp::Extra::Leaf::_Clone() const { return new Leaf(*this); }
 Movel::DataObject* Smp::Extra::Leaf::_CreateObject() { return new Leaf(); }
 Movel::Any* Smp::Extra::Leaf::_CreateArray() { return new Movel::DataArray<Smp::Extra::Leaf>(); }
 const Movel::MoRef* Smp::Extra::Leaf::PeekFolder() const { return folder_; }
-void Smp::Extra::Leaf::SetFolder(Movel::MoRef* value) {
-  if (value) value->IncRef();
-  Movel::MoRef* old = folder_;
-  folder_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Extra::Leaf::SetFolder(Movel::MoRef* value) { Movel::AssignObject(folder_, value); }
 void Smp::Extra::Leaf::SwapFolder(Basekit::Ref<Movel::MoRef>* const ref) { folder_ = ref->ExchangeRaw(folder_); }
-void Smp::Extra::Leaf::SwapFolderRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(folder_);
-  folder_ = incoming;
-}
 bool Smp::Extra::Leaf::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  if (!Smp::Middle::_IsEqual(_other, _lenient)) return false;
-  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_other);
-  if (!(depth == _o->depth)) return false;
-  if (!Movel::AreEqualAnysInt(folder_, _o->folder_, 0x2, _lenient)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Extra::Leaf::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  Smp::Middle::_DiffProperties(_other, _prefix, _set);
-  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_other);
-  if (!(depth == _o->depth)) _set.Append(Movel::PropertyPath(_prefix + ".depth"));
-  Movel::DiffAnyPropertiesInt(folder_, _o->folder_, _prefix + ".folder", 0x2, _set);
+                                      Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Extra::Leaf::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Leaf)) - _round(sizeof(Smp::Middle)) + Smp::Middle::_GetSize(_round);
-  if (const auto* held = folder_) _size += held->_GetSize(_round);
-  return _size;
-}
-void Smp::Extra::Leaf::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<short*>(_out) = _o->depth;
-      break;
-    }
-    case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->folder_;
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Extra::Leaf::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->depth;
-    }
-    case 1: {
-      return _o->folder_;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Extra::Leaf::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->depth = *static_cast<const short*>(_in);
-      break;
-    }
-    case 1: {
-      _o->SetFolder(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Extra::Leaf::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
-  switch (_index) {
-    case 0: {
-      std::swap(_o->depth, *static_cast<short*>(_io));
-      break;
-    }
-    case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      _o->SwapFolderRaw(incoming, slot);
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Extra::Leaf::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Extra::Leaf*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    case 1: {
-      return _o->folder_ != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Extra::Leaf::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::Extra::Leaf*>(_object);
-  switch (_index) {
-    case 1: {
-      _o->SetFolder(nullptr);
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::Extra::Leaf::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpExtraLeafRegistration;
+const Movel::DataRegistration kSmpExtraLeafRegistration = {&kSmpExtraLeafDataTypeInfo, &Smp::Extra::Leaf::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Extra::Leaf>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpExtraSlots[1]); }
 
 // fault smp.extra.DeepFault
 const Movel::TypeInfo gSmpExtraDeepFaultTypeInfo = {17, "smp.extra.DeepFault", "DeepFault", "smp.version.v2"};
@@ -185,116 +80,36 @@ const Movel::PropertyInfo kSmpExtraDeepFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo = {
     &gSmpExtraDeepFaultTypeInfo, &gSmpSampleFaultTypeInfo, kSmpExtraDeepFaultProperties,
-    &Smp::Extra::DeepFault::_PropGet, &Smp::Extra::DeepFault::_PropPeek, &Smp::Extra::DeepFault::_PropSet, &Smp::Extra::DeepFault::_PropSwap, &Smp::Extra::DeepFault::_PropIsSet, &Smp::Extra::DeepFault::_PropUnset, &Smp::Extra::DeepFault::_CreateObject, &Smp::Extra::DeepFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Get, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Peek, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Set, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Swap, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::IsSet, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Unset, &Smp::Extra::DeepFault::_CreateObject, &Smp::Extra::DeepFault::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Extra::DeepFault::DeepFault() = default;
+const Movel::FieldInfo Smp::Extra::DeepFault::_fields[] = {
+    {offsetof(Smp::Extra::DeepFault, code), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::Extra::DeepFault::_layout = {&Smp::SampleFault::_layout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault)};
 Smp::Extra::DeepFault::DeepFault(const Basekit::Optional<std::string>& reason, int code) : Smp::SampleFault(reason) {
-  try {
-    this->code = code;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
+  Movel::InitField(this->code, code);
 }
-Smp::Extra::DeepFault::DeepFault(const Smp::Extra::DeepFault& _other) : Smp::SampleFault(_other) {
-  try {
-    code = _other.code;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Extra::DeepFault::~DeepFault() { _ReleaseMembers(); }
-void Smp::Extra::DeepFault::_ReleaseMembers() {
-}
-Movel::Type* Smp::Extra::DeepFault::_GetType() const { return Movel::GetDoType<Smp::Extra::DeepFault>(); }
+Smp::Extra::DeepFault::DeepFault(const Smp::Extra::DeepFault& _other) : Smp::SampleFault(_other) { Movel::CopyFields(this, &_other, _layout); }
 Movel::DataObjectType* Smp::Extra::DeepFault::_GetDataType() const { return Movel::GetDoType<Smp::Extra::DeepFault>(); }
 Movel::Any* Smp::Extra::DeepFault::_Clone() const { return new DeepFault(*this); }
 Movel::DataObject* Smp::Extra::DeepFault::_CreateObject() { return new DeepFault(); }
 Movel::Any* Smp::Extra::DeepFault::_CreateArray() { return new Movel::DataArray<Smp::Extra::DeepFault>(); }
-Smp::Extra::DeepFault::Exception::Exception(Smp::Extra::DeepFault* fault) : Smp::SampleFault::Exception(fault) {}
-Smp::Extra::DeepFault::Exception::Exception(const Exception&) = default;
-Smp::Extra::DeepFault::Exception::~Exception() = default;
-Smp::Extra::DeepFault* Smp::Extra::DeepFault::Exception::GetFault() const { return static_cast<Smp::Extra::DeepFault*>(Smp::SampleFault::Exception::GetFault()); }
-Basekit::Exception* Smp::Extra::DeepFault::Exception::Clone() const { return new Exception(*this); }
-void Smp::Extra::DeepFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::Extra::DeepFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::Extra::DeepFault::Throw() { throw Exception(this); }
 bool Smp::Extra::DeepFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  if (!Smp::SampleFault::_IsEqual(_other, _lenient)) return false;
-  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_other);
-  if (!(code == _o->code)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Extra::DeepFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  Smp::SampleFault::_DiffProperties(_other, _prefix, _set);
-  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_other);
-  if (!(code == _o->code)) _set.Append(Movel::PropertyPath(_prefix + ".code"));
+                                           Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Extra::DeepFault::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(DeepFault)) - _round(sizeof(Smp::SampleFault)) + Smp::SampleFault::_GetSize(_round);
-  return _size;
-}
-void Smp::Extra::DeepFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<int*>(_out) = _o->code;
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Extra::DeepFault::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->code;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Extra::DeepFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->code = *static_cast<const int*>(_in);
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Extra::DeepFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Extra::DeepFault*>(_object);
-  switch (_index) {
-    case 0: {
-      std::swap(_o->code, *static_cast<int*>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Extra::DeepFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Extra::DeepFault*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Extra::DeepFault::_PropUnset(Movel::DataObject* _object, int _index) {
-  (void)_object;
-  (void)_index;
-}
+unsigned Smp::Extra::DeepFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpExtraDeepFaultRegistration;
+const Movel::DataRegistration kSmpExtraDeepFaultRegistration = {&kSmpExtraDeepFaultDataTypeInfo, &Smp::Extra::DeepFault::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Extra::DeepFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpExtraSlots[2]); }
 
 // managed smp.extra.SpecialTask
 const Movel::TypeInfo gSmpExtraSpecialTaskTypeInfo = {18, "smp.extra.SpecialTask", "SpecialTask", "smp.version.v2"};
@@ -380,6 +195,7 @@ Movel::Stub* kSmpExtraSpecialTaskCreateStub(Movel::MoRef* ref, Movel::StubAdapte
   return new Smp::Extra::SpecialTaskStub(ref, adapter, context);
 }
 }  // namespace kortypes_detail
+template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Extra::SpecialTask>() { return static_cast<Movel::ManagedObjectType*>(kortypes_detail::SmpExtraSlots[0]); }
 
 // enum smp.extra.Level
 const Movel::TypeInfo gSmpExtraLevelTypeInfo = {15, "smp.extra.Level", "SampleLevel", "smp.version.v3"};
@@ -390,3 +206,8 @@ const Movel::EnumTypeInfo kSmpExtraLevelEnumTypeInfo = {&gSmpExtraLevelTypeInfo,
 }  // namespace kortypes_detail
 const char* const Smp::Extra::LEVEL_LOW = "low";
 const char* const Smp::Extra::LEVEL_HIGH = "high";
+namespace kortypes_detail {
+extern const Movel::EnumRegistration kSmpExtraLevelRegistration;
+const Movel::EnumRegistration kSmpExtraLevelRegistration = {&kSmpExtraLevelEnumTypeInfo, Movel::EnumFunctions<Smp::Extra::Level>::kFuncs};
+}  // namespace kortypes_detail
+template <> Movel::EnumType* Movel::GetEnumType<Smp::Extra::Level>() { return static_cast<Movel::EnumType*>(kortypes_detail::SmpExtraSlots[3]); }

@@ -12,6 +12,14 @@
 #include "kortypes/types/smp.SampleFault.h"
 
 // clang-format off
+KOR_API extern const Movel::TypeInfo gSmpBaseTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpColorTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpMachineStateTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpSampleFaultTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpTaskTypeInfo;
+namespace kortypes_detail {
+extern Movel::Type* SmpSlots[];
+}  // namespace kortypes_detail
 
 // enum smp.Color
 const Movel::TypeInfo gSmpColorTypeInfo = {15, "smp.Color", "Color", "smp.version.v1"};
@@ -23,6 +31,11 @@ const Movel::EnumTypeInfo kSmpColorEnumTypeInfo = {&gSmpColorTypeInfo, kSmpColor
 const char* const Smp::COLOR_RED = "red";
 const char* const Smp::COLOR_GREEN = "green";
 const char* const Smp::COLOR_BLUE = "blue";
+namespace kortypes_detail {
+extern const Movel::EnumRegistration kSmpColorRegistration;
+const Movel::EnumRegistration kSmpColorRegistration = {&kSmpColorEnumTypeInfo, Movel::EnumFunctions<Smp::Color>::kFuncs};
+}  // namespace kortypes_detail
+template <> Movel::EnumType* Movel::GetEnumType<Smp::Color>() { return static_cast<Movel::EnumType*>(kortypes_detail::SmpSlots[14]); }
 
 // data smp.Base
 const Movel::TypeInfo gSmpBaseTypeInfo = {16, "smp.Base", "Base", "smp.version.v1"};
@@ -35,140 +48,42 @@ const Movel::PropertyInfo kSmpBaseProperties[] = {
 extern const Movel::DataTypeInfo kSmpBaseDataTypeInfo;
 const Movel::DataTypeInfo kSmpBaseDataTypeInfo = {
     &gSmpBaseTypeInfo, &gTydefDynamicDataTypeInfo, kSmpBaseProperties,
-    &Smp::Base::_PropGet, &Smp::Base::_PropPeek, &Smp::Base::_PropSet, &Smp::Base::_PropSwap, &Smp::Base::_PropIsSet, &Smp::Base::_PropUnset, &Smp::Base::_CreateObject, &Smp::Base::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Base>::Get, &Movel::LayoutFunctions<Smp::Base>::Peek, &Movel::LayoutFunctions<Smp::Base>::Set, &Movel::LayoutFunctions<Smp::Base>::Swap, &Movel::LayoutFunctions<Smp::Base>::IsSet, &Movel::LayoutFunctions<Smp::Base>::Unset, &Smp::Base::_CreateObject, &Smp::Base::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Base::Base() = default;
+const Movel::FieldInfo Smp::Base::_fields[] = {
+    {offsetof(Smp::Base, key), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Base, note), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::Base::_layout = {nullptr, kortypes_detail::kSmpBaseProperties, _fields, 2, sizeof(Base)};
 Smp::Base::Base(const std::string& key, const Basekit::Optional<std::string>& note) {
   try {
-    this->key = key;
-    if (note.IsSet()) this->note = new std::string(note.GetValue());
+    Movel::InitField(this->key, key);
+    Movel::InitField(this->note, note);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::Base::Base(const Smp::Base& _other) : Movel::DynamicData(_other) {
-  try {
-    key = _other.key;
-    if (_other.note) note = new std::string(*_other.note);
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Base::~Base() { _ReleaseMembers(); }
-void Smp::Base::_ReleaseMembers() {
-  delete note;
-  note = nullptr;
-}
-Movel::Type* Smp::Base::_GetType() const { return Movel::GetDoType<Smp::Base>(); }
+Smp::Base::Base(const Smp::Base& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::Base::~Base() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::Base::_GetDataType() const { return Movel::GetDoType<Smp::Base>(); }
 Movel::Any* Smp::Base::_Clone() const { return new Base(*this); }
 Movel::DataObject* Smp::Base::_CreateObject() { return new Base(); }
 Movel::Any* Smp::Base::_CreateArray() { return new Movel::DataArray<Smp::Base>(); }
 bool Smp::Base::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  const auto* _o = static_cast<const Smp::Base*>(_other);
-  if (!(key == _o->key)) return false;
-  if (!Movel::OptionalStringsEqual(note, _o->note) && !(_lenient && !_o->note)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Base::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  const auto* _o = static_cast<const Smp::Base*>(_other);
-  if (!(key == _o->key)) _set.Append(Movel::PropertyPath(_prefix + ".key"));
-  if (!Movel::OptionalStringsEqual(note, _o->note)) _set.Append(Movel::PropertyPath(_prefix + ".note"));
+                               Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Base::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Base)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, key);
-  if (note) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *note);
-  return _size;
-}
-void Smp::Base::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Base*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<std::string*>(_out) = _o->key;
-      break;
-    }
-    case 1: {
-      *static_cast<std::string*>(_out) = _o->note ? *_o->note : std::string();
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Base::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Base*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->key;
-    }
-    case 1: {
-      return _o->note;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Base::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Base*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->key = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 1: {
-      Movel::SetOptionalString(_o->note, *static_cast<const std::string*>(_in));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Base::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Base*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->key.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 1: {
-      std::swap(_o->note, *static_cast<std::string**>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Base::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Base*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    case 1: {
-      return _o->note != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Base::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::Base*>(_object);
-  switch (_index) {
-    case 1: {
-      delete _o->note;
-      _o->note = nullptr;
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::Base::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpBaseRegistration;
+const Movel::DataRegistration kSmpBaseRegistration = {&kSmpBaseDataTypeInfo, &Smp::Base::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Base>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[4]); }
 
 // data smp.Middle
 const Movel::TypeInfo gSmpMiddleTypeInfo = {16, "smp.Middle", "Middle", "smp.version.v1"};
@@ -180,108 +95,34 @@ const Movel::PropertyInfo kSmpMiddleProperties[] = {
 extern const Movel::DataTypeInfo kSmpMiddleDataTypeInfo;
 const Movel::DataTypeInfo kSmpMiddleDataTypeInfo = {
     &gSmpMiddleTypeInfo, &gSmpBaseTypeInfo, kSmpMiddleProperties,
-    &Smp::Middle::_PropGet, &Smp::Middle::_PropPeek, &Smp::Middle::_PropSet, &Smp::Middle::_PropSwap, &Smp::Middle::_PropIsSet, &Smp::Middle::_PropUnset, &Smp::Middle::_CreateObject, &Smp::Middle::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Middle>::Get, &Movel::LayoutFunctions<Smp::Middle>::Peek, &Movel::LayoutFunctions<Smp::Middle>::Set, &Movel::LayoutFunctions<Smp::Middle>::Swap, &Movel::LayoutFunctions<Smp::Middle>::IsSet, &Movel::LayoutFunctions<Smp::Middle>::Unset, &Smp::Middle::_CreateObject, &Smp::Middle::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Middle::Middle() = default;
+const Movel::FieldInfo Smp::Middle::_fields[] = {
+    {offsetof(Smp::Middle, weight), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::Middle::_layout = {&Smp::Base::_layout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle)};
 Smp::Middle::Middle(const std::string& key, const Basekit::Optional<std::string>& note, int weight) : Smp::Base(key, note) {
-  try {
-    this->weight = weight;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
+  Movel::InitField(this->weight, weight);
 }
-Smp::Middle::Middle(const Smp::Middle& _other) : Smp::Base(_other) {
-  try {
-    weight = _other.weight;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Middle::~Middle() { _ReleaseMembers(); }
-void Smp::Middle::_ReleaseMembers() {
-}
-Movel::Type* Smp::Middle::_GetType() const { return Movel::GetDoType<Smp::Middle>(); }
+Smp::Middle::Middle(const Smp::Middle& _other) : Smp::Base(_other) { Movel::CopyFields(this, &_other, _layout); }
 Movel::DataObjectType* Smp::Middle::_GetDataType() const { return Movel::GetDoType<Smp::Middle>(); }
 Movel::Any* Smp::Middle::_Clone() const { return new Middle(*this); }
 Movel::DataObject* Smp::Middle::_CreateObject() { return new Middle(); }
 Movel::Any* Smp::Middle::_CreateArray() { return new Movel::DataArray<Smp::Middle>(); }
 bool Smp::Middle::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  if (!Smp::Base::_IsEqual(_other, _lenient)) return false;
-  const auto* _o = static_cast<const Smp::Middle*>(_other);
-  if (!(weight == _o->weight)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Middle::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  Smp::Base::_DiffProperties(_other, _prefix, _set);
-  const auto* _o = static_cast<const Smp::Middle*>(_other);
-  if (!(weight == _o->weight)) _set.Append(Movel::PropertyPath(_prefix + ".weight"));
+                                 Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Middle::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Middle)) - _round(sizeof(Smp::Base)) + Smp::Base::_GetSize(_round);
-  return _size;
-}
-void Smp::Middle::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Middle*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<int*>(_out) = _o->weight;
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Middle::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Middle*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->weight;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Middle::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Middle*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->weight = *static_cast<const int*>(_in);
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Middle::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Middle*>(_object);
-  switch (_index) {
-    case 0: {
-      std::swap(_o->weight, *static_cast<int*>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Middle::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Middle*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Middle::_PropUnset(Movel::DataObject* _object, int _index) {
-  (void)_object;
-  (void)_index;
-}
+unsigned Smp::Middle::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpMiddleRegistration;
+const Movel::DataRegistration kSmpMiddleRegistration = {&kSmpMiddleDataTypeInfo, &Smp::Middle::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Middle>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[5]); }
 
 // data smp.Empty
 const Movel::TypeInfo gSmpEmptyTypeInfo = {16, "smp.Empty", "Empty", "smp.version.v1"};
@@ -292,15 +133,17 @@ const Movel::DataTypeInfo kSmpEmptyDataTypeInfo = {
     kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::Empty::_CreateObject, &Smp::Empty::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Empty::Empty() = default;
-Smp::Empty::Empty(const Smp::Empty& _other) : Movel::DynamicData(_other) {
-}
-Smp::Empty::~Empty() = default;
-Movel::Type* Smp::Empty::_GetType() const { return Movel::GetDoType<Smp::Empty>(); }
+const Movel::DataLayout Smp::Empty::_layout = {nullptr, kortypes_detail::kNoProperties, nullptr, 0, sizeof(Empty)};
+Smp::Empty::Empty(const Smp::Empty& _other) : Movel::DynamicData(_other) {}
 Movel::DataObjectType* Smp::Empty::_GetDataType() const { return Movel::GetDoType<Smp::Empty>(); }
 Movel::Any* Smp::Empty::_Clone() const { return new Empty(*this); }
 Movel::DataObject* Smp::Empty::_CreateObject() { return new Empty(); }
 Movel::Any* Smp::Empty::_CreateArray() { return new Movel::DataArray<Smp::Empty>(); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpEmptyRegistration;
+const Movel::DataRegistration kSmpEmptyRegistration = {&kSmpEmptyDataTypeInfo, &Smp::Empty::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Empty>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[6]); }
 
 // data smp.AllKinds
 const Movel::TypeInfo gSmpAllKindsTypeInfo = {16, "smp.AllKinds", "AllKinds", "smp.version.v1"};
@@ -357,1610 +200,185 @@ const Movel::PropertyInfo kSmpAllKindsProperties[] = {
 extern const Movel::DataTypeInfo kSmpAllKindsDataTypeInfo;
 const Movel::DataTypeInfo kSmpAllKindsDataTypeInfo = {
     &gSmpAllKindsTypeInfo, &gTydefDynamicDataTypeInfo, kSmpAllKindsProperties,
-    &Smp::AllKinds::_PropGet, &Smp::AllKinds::_PropPeek, &Smp::AllKinds::_PropSet, &Smp::AllKinds::_PropSwap, &Smp::AllKinds::_PropIsSet, &Smp::AllKinds::_PropUnset, &Smp::AllKinds::_CreateObject, &Smp::AllKinds::_CreateArray,
+    &Movel::LayoutFunctions<Smp::AllKinds>::Get, &Movel::LayoutFunctions<Smp::AllKinds>::Peek, &Movel::LayoutFunctions<Smp::AllKinds>::Set, &Movel::LayoutFunctions<Smp::AllKinds>::Swap, &Movel::LayoutFunctions<Smp::AllKinds>::IsSet, &Movel::LayoutFunctions<Smp::AllKinds>::Unset, &Smp::AllKinds::_CreateObject, &Smp::AllKinds::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::AllKinds::AllKinds() = default;
+const Movel::FieldInfo Smp::AllKinds::_fields[] = {
+    {offsetof(Smp::AllKinds, reqString), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optString), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqBool), Movel::FieldKind::kBool, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optBool), Movel::FieldKind::kBool, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqByte), Movel::FieldKind::kByte, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optByte), Movel::FieldKind::kByte, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqShort), Movel::FieldKind::kShort, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optShort), Movel::FieldKind::kShort, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqInt), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optInt), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqLong), Movel::FieldKind::kLong, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optLong), Movel::FieldKind::kLong, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqFloat), Movel::FieldKind::kFloat, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optFloat), Movel::FieldKind::kFloat, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqDouble), Movel::FieldKind::kDouble, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optDouble), Movel::FieldKind::kDouble, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqEnum), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optEnum), Movel::FieldKind::kEnum, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqTime), Movel::FieldKind::kDateTime, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optTime), Movel::FieldKind::kDateTime, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqBinary), Movel::FieldKind::kBinary, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optBinary), Movel::FieldKind::kBinary, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqTypeName), Movel::FieldKind::kTypeName, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optTypeName), Movel::FieldKind::kTypeName, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqMethodName), Movel::FieldKind::kMethodName, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optMethodName), Movel::FieldKind::kMethodName, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqPath), Movel::FieldKind::kPropertyPath, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optPath), Movel::FieldKind::kPropertyPath, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqUri), Movel::FieldKind::kUri, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optUri), Movel::FieldKind::kUri, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqData_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::AllKinds, optData_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::AllKinds, reqFault_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
+    {offsetof(Smp::AllKinds, optFault_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
+    {offsetof(Smp::AllKinds, reqRef_), Movel::FieldKind::kObject, false, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+    {offsetof(Smp::AllKinds, optRef_), Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+    {offsetof(Smp::AllKinds, reqAny_), Movel::FieldKind::kObject, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optAny_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, message_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
+    {offsetof(Smp::AllKinds, dataList_), Movel::FieldKind::kArray, false, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::AllKinds, optDataList_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::AllKinds, refList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::MoRef>>, &Movel::MakeArrayField<Movel::DataArray<Movel::MoRef>>},
+    {offsetof(Smp::AllKinds, anyList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::Any>>, &Movel::MakeArrayField<Movel::DataArray<Movel::Any>>},
+    {offsetof(Smp::AllKinds, stringList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<std::string>>, &Movel::MakeArrayField<Movel::Array<std::string>>},
+    {offsetof(Smp::AllKinds, intList_), Movel::FieldKind::kArray, false, false, &Movel::NarrowField<Movel::Array<int>>, &Movel::MakeArrayField<Movel::Array<int>>},
+    {offsetof(Smp::AllKinds, enumList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Color>>, &Movel::MakeArrayField<Movel::Array<Smp::Color>>},
+};
+const Movel::DataLayout Smp::AllKinds::_layout = {nullptr, kortypes_detail::kSmpAllKindsProperties, _fields, 46, sizeof(AllKinds)};
 Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<std::string>& optString, bool reqBool, const Basekit::Optional<bool>& optBool, signed char reqByte, const Basekit::Optional<signed char>& optByte, short reqShort, const Basekit::Optional<short>& optShort, int reqInt, const Basekit::Optional<int>& optInt, long long reqLong, const Basekit::Optional<long long>& optLong, float reqFloat, const Basekit::Optional<float>& optFloat, double reqDouble, const Basekit::Optional<double>& optDouble, Smp::Color reqEnum, const Basekit::Optional<Smp::Color>& optEnum, const Basekit::System::DateTime& reqTime, const Basekit::Optional<Basekit::System::DateTime>& optTime, const std::vector<unsigned char>& reqBinary, const Basekit::Optional<std::vector<unsigned char>>& optBinary, const Movel::TypeName& reqTypeName, const Basekit::Optional<Movel::TypeName>& optTypeName, const Movel::MethodName& reqMethodName, const Basekit::Optional<Movel::MethodName>& optMethodName, const Movel::PropertyPath& reqPath, const Basekit::Optional<Movel::PropertyPath>& optPath, const Movel::Uri& reqUri, const Basekit::Optional<Movel::Uri>& optUri, Smp::Base* reqData, Smp::Base* optData, Smp::SampleFault* reqFault, Smp::SampleFault* optFault, Movel::MoRef* reqRef, Movel::MoRef* optRef, Movel::Any* reqAny, Movel::Any* optAny, Movel::LocalizableMessage* message, Movel::DataArray<Smp::Base>* dataList, Movel::DataArray<Smp::Base>* optDataList, Movel::DataArray<Movel::MoRef>* refList, Movel::DataArray<Movel::Any>* anyList, Movel::Array<std::string>* stringList, Movel::Array<int>* intList, Movel::Array<Smp::Color>* enumList) {
   try {
-    this->reqString = reqString;
-    if (optString.IsSet()) this->optString = new std::string(optString.GetValue());
-    this->reqBool = reqBool;
-    if (optBool.IsSet()) this->optBool = optBool.GetValue();
-    this->reqByte = reqByte;
-    if (optByte.IsSet()) this->optByte = optByte.GetValue();
-    this->reqShort = reqShort;
-    if (optShort.IsSet()) this->optShort = optShort.GetValue();
-    this->reqInt = reqInt;
-    if (optInt.IsSet()) this->optInt = optInt.GetValue();
-    this->reqLong = reqLong;
-    if (optLong.IsSet()) this->optLong = optLong.GetValue();
-    this->reqFloat = reqFloat;
-    if (optFloat.IsSet()) this->optFloat = optFloat.GetValue();
-    this->reqDouble = reqDouble;
-    if (optDouble.IsSet()) this->optDouble = optDouble.GetValue();
-    this->reqEnum = reqEnum;
-    if (optEnum.IsSet()) this->optEnum = optEnum.GetValue();
-    this->reqTime = reqTime;
-    if (optTime.IsSet()) this->optTime = optTime.GetValue();
-    this->reqBinary = reqBinary;
-    if (optBinary.IsSet()) this->optBinary = optBinary.GetValue();
-    this->reqTypeName = reqTypeName;
-    if (optTypeName.IsSet()) this->optTypeName = optTypeName.GetValue();
-    this->reqMethodName = reqMethodName;
-    if (optMethodName.IsSet()) this->optMethodName = optMethodName.GetValue();
-    this->reqPath = reqPath;
-    if (optPath.IsSet()) this->optPath = optPath.GetValue();
-    this->reqUri = reqUri;
-    if (optUri.IsSet()) this->optUri = optUri.GetValue();
-    this->reqData_ = reqData;
-    if (this->reqData_) this->reqData_->IncRef();
-    this->optData_ = optData;
-    if (this->optData_) this->optData_->IncRef();
-    this->reqFault_ = reqFault;
-    if (this->reqFault_) this->reqFault_->IncRef();
-    this->optFault_ = optFault;
-    if (this->optFault_) this->optFault_->IncRef();
-    this->reqRef_ = reqRef;
-    if (this->reqRef_) this->reqRef_->IncRef();
-    this->optRef_ = optRef;
-    if (this->optRef_) this->optRef_->IncRef();
-    this->reqAny_ = reqAny;
-    if (this->reqAny_) this->reqAny_->IncRef();
-    this->optAny_ = optAny;
-    if (this->optAny_) this->optAny_->IncRef();
-    this->message_ = message;
-    if (this->message_) this->message_->IncRef();
-    SetDataList(dataList);
-    SetOptDataList(optDataList);
-    SetRefList(refList);
-    SetAnyList(anyList);
-    SetStringList(stringList);
-    SetIntList(intList);
-    SetEnumList(enumList);
+    Movel::InitField(this->reqString, reqString);
+    Movel::InitField(this->optString, optString);
+    Movel::InitField(this->reqBool, reqBool);
+    Movel::InitField(this->optBool, optBool);
+    Movel::InitField(this->reqByte, reqByte);
+    Movel::InitField(this->optByte, optByte);
+    Movel::InitField(this->reqShort, reqShort);
+    Movel::InitField(this->optShort, optShort);
+    Movel::InitField(this->reqInt, reqInt);
+    Movel::InitField(this->optInt, optInt);
+    Movel::InitField(this->reqLong, reqLong);
+    Movel::InitField(this->optLong, optLong);
+    Movel::InitField(this->reqFloat, reqFloat);
+    Movel::InitField(this->optFloat, optFloat);
+    Movel::InitField(this->reqDouble, reqDouble);
+    Movel::InitField(this->optDouble, optDouble);
+    Movel::InitField(this->reqEnum, reqEnum);
+    Movel::InitField(this->optEnum, optEnum);
+    Movel::InitField(this->reqTime, reqTime);
+    Movel::InitField(this->optTime, optTime);
+    Movel::InitField(this->reqBinary, reqBinary);
+    Movel::InitField(this->optBinary, optBinary);
+    Movel::InitField(this->reqTypeName, reqTypeName);
+    Movel::InitField(this->optTypeName, optTypeName);
+    Movel::InitField(this->reqMethodName, reqMethodName);
+    Movel::InitField(this->optMethodName, optMethodName);
+    Movel::InitField(this->reqPath, reqPath);
+    Movel::InitField(this->optPath, optPath);
+    Movel::InitField(this->reqUri, reqUri);
+    Movel::InitField(this->optUri, optUri);
+    Movel::InitField(this->reqData_, reqData);
+    Movel::InitField(this->optData_, optData);
+    Movel::InitField(this->reqFault_, reqFault);
+    Movel::InitField(this->optFault_, optFault);
+    Movel::InitField(this->reqRef_, reqRef);
+    Movel::InitField(this->optRef_, optRef);
+    Movel::InitField(this->reqAny_, reqAny);
+    Movel::InitField(this->optAny_, optAny);
+    Movel::InitField(this->message_, message);
+    Movel::InitField(this->dataList_, dataList);
+    Movel::InitField(this->optDataList_, optDataList);
+    Movel::InitField(this->refList_, refList);
+    Movel::InitField(this->anyList_, anyList);
+    Movel::InitField(this->stringList_, stringList);
+    Movel::InitField(this->intList_, intList);
+    Movel::InitField(this->enumList_, enumList);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::AllKinds::AllKinds(const Smp::AllKinds& _other) : Movel::DynamicData(_other) {
-  try {
-    reqString = _other.reqString;
-    if (_other.optString) optString = new std::string(*_other.optString);
-    reqBool = _other.reqBool;
-    if (_other.optBool.IsSet()) optBool = _other.optBool.GetValue();
-    reqByte = _other.reqByte;
-    if (_other.optByte.IsSet()) optByte = _other.optByte.GetValue();
-    reqShort = _other.reqShort;
-    if (_other.optShort.IsSet()) optShort = _other.optShort.GetValue();
-    reqInt = _other.reqInt;
-    if (_other.optInt.IsSet()) optInt = _other.optInt.GetValue();
-    reqLong = _other.reqLong;
-    if (_other.optLong.IsSet()) optLong = _other.optLong.GetValue();
-    reqFloat = _other.reqFloat;
-    if (_other.optFloat.IsSet()) optFloat = _other.optFloat.GetValue();
-    reqDouble = _other.reqDouble;
-    if (_other.optDouble.IsSet()) optDouble = _other.optDouble.GetValue();
-    reqEnum = _other.reqEnum;
-    if (_other.optEnum.IsSet()) optEnum = _other.optEnum.GetValue();
-    reqTime = _other.reqTime;
-    if (_other.optTime.IsSet()) optTime = _other.optTime.GetValue();
-    reqBinary = _other.reqBinary;
-    if (_other.optBinary.IsSet()) optBinary = _other.optBinary.GetValue();
-    reqTypeName = _other.reqTypeName;
-    if (_other.optTypeName.IsSet()) optTypeName = _other.optTypeName.GetValue();
-    reqMethodName = _other.reqMethodName;
-    if (_other.optMethodName.IsSet()) optMethodName = _other.optMethodName.GetValue();
-    reqPath = _other.reqPath;
-    if (_other.optPath.IsSet()) optPath = _other.optPath.GetValue();
-    reqUri = _other.reqUri;
-    if (_other.optUri.IsSet()) optUri = _other.optUri.GetValue();
-    if (_other.reqData_) {
-      reqData_ = static_cast<Smp::Base*>(_other.reqData_->_Clone());
-      reqData_->IncRef();
-    }
-    if (_other.optData_) {
-      optData_ = static_cast<Smp::Base*>(_other.optData_->_Clone());
-      optData_->IncRef();
-    }
-    if (_other.reqFault_) {
-      reqFault_ = static_cast<Smp::SampleFault*>(_other.reqFault_->_Clone());
-      reqFault_->IncRef();
-    }
-    if (_other.optFault_) {
-      optFault_ = static_cast<Smp::SampleFault*>(_other.optFault_->_Clone());
-      optFault_->IncRef();
-    }
-    if (_other.reqRef_) {
-      reqRef_ = static_cast<Movel::MoRef*>(_other.reqRef_->_Clone());
-      reqRef_->IncRef();
-    }
-    if (_other.optRef_) {
-      optRef_ = static_cast<Movel::MoRef*>(_other.optRef_->_Clone());
-      optRef_->IncRef();
-    }
-    if (_other.reqAny_) {
-      reqAny_ = static_cast<Movel::Any*>(_other.reqAny_->_Clone());
-      reqAny_->IncRef();
-    }
-    if (_other.optAny_) {
-      optAny_ = static_cast<Movel::Any*>(_other.optAny_->_Clone());
-      optAny_->IncRef();
-    }
-    if (_other.message_) {
-      message_ = static_cast<Movel::LocalizableMessage*>(_other.message_->_Clone());
-      message_->IncRef();
-    }
-    if (const Movel::DataArray<Smp::Base>* from = _other.dataList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
-      copy->IncRef();
-      dataList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::DataArray<Smp::Base>* from = _other.optDataList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
-      copy->IncRef();
-      optDataList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::DataArray<Movel::MoRef>* from = _other.refList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Movel::MoRef>*>(from->_Clone());
-      copy->IncRef();
-      refList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::DataArray<Movel::Any>* from = _other.anyList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Movel::Any>*>(from->_Clone());
-      copy->IncRef();
-      anyList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::Array<std::string>* from = _other.stringList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::Array<std::string>*>(from->_Clone());
-      copy->IncRef();
-      stringList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::Array<int>* from = _other.intList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::Array<int>*>(from->_Clone());
-      copy->IncRef();
-      intList_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::Array<Smp::Color>* from = _other.enumList_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::Array<Smp::Color>*>(from->_Clone());
-      copy->IncRef();
-      enumList_.store(copy, std::memory_order_release);
-    }
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::AllKinds::~AllKinds() { _ReleaseMembers(); }
-void Smp::AllKinds::_ReleaseMembers() {
-  if (Movel::Array<Smp::Color>* old = enumList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::Array<int>* old = intList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::Array<std::string>* old = stringList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::DataArray<Movel::Any>* old = anyList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::DataArray<Movel::MoRef>* old = refList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::DataArray<Smp::Base>* old = optDataList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::DataArray<Smp::Base>* old = dataList_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (message_) message_->DecRef();
-  message_ = nullptr;
-  if (optAny_) optAny_->DecRef();
-  optAny_ = nullptr;
-  if (reqAny_) reqAny_->DecRef();
-  reqAny_ = nullptr;
-  if (optRef_) optRef_->DecRef();
-  optRef_ = nullptr;
-  if (reqRef_) reqRef_->DecRef();
-  reqRef_ = nullptr;
-  if (optFault_) optFault_->DecRef();
-  optFault_ = nullptr;
-  if (reqFault_) reqFault_->DecRef();
-  reqFault_ = nullptr;
-  if (optData_) optData_->DecRef();
-  optData_ = nullptr;
-  if (reqData_) reqData_->DecRef();
-  reqData_ = nullptr;
-  delete optString;
-  optString = nullptr;
-}
-Movel::Type* Smp::AllKinds::_GetType() const { return Movel::GetDoType<Smp::AllKinds>(); }
+Smp::AllKinds::AllKinds(const Smp::AllKinds& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::AllKinds::~AllKinds() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::AllKinds::_GetDataType() const { return Movel::GetDoType<Smp::AllKinds>(); }
 Movel::Any* Smp::AllKinds::_Clone() const { return new AllKinds(*this); }
 Movel::DataObject* Smp::AllKinds::_CreateObject() { return new AllKinds(); }
 Movel::Any* Smp::AllKinds::_CreateArray() { return new Movel::DataArray<Smp::AllKinds>(); }
 const Smp::Base* Smp::AllKinds::PeekReqData() const { return reqData_; }
-void Smp::AllKinds::SetReqData(Smp::Base* value) {
-  if (value) value->IncRef();
-  Smp::Base* old = reqData_;
-  reqData_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetReqData(Smp::Base* value) { Movel::AssignObject(reqData_, value); }
 void Smp::AllKinds::SwapReqData(Basekit::Ref<Smp::Base>* const ref) { reqData_ = ref->ExchangeRaw(reqData_); }
-void Smp::AllKinds::SwapReqDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(reqData_);
-  reqData_ = incoming;
-}
 const Smp::Base* Smp::AllKinds::PeekOptData() const { return optData_; }
-void Smp::AllKinds::SetOptData(Smp::Base* value) {
-  if (value) value->IncRef();
-  Smp::Base* old = optData_;
-  optData_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetOptData(Smp::Base* value) { Movel::AssignObject(optData_, value); }
 void Smp::AllKinds::SwapOptData(Basekit::Ref<Smp::Base>* const ref) { optData_ = ref->ExchangeRaw(optData_); }
-void Smp::AllKinds::SwapOptDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(optData_);
-  optData_ = incoming;
-}
 const Smp::SampleFault* Smp::AllKinds::PeekReqFault() const { return reqFault_; }
-void Smp::AllKinds::SetReqFault(Smp::SampleFault* value) {
-  if (value) value->IncRef();
-  Smp::SampleFault* old = reqFault_;
-  reqFault_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetReqFault(Smp::SampleFault* value) { Movel::AssignObject(reqFault_, value); }
 void Smp::AllKinds::SwapReqFault(Basekit::Ref<Smp::SampleFault>* const ref) { reqFault_ = ref->ExchangeRaw(reqFault_); }
-void Smp::AllKinds::SwapReqFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(reqFault_);
-  reqFault_ = incoming;
-}
 const Smp::SampleFault* Smp::AllKinds::PeekOptFault() const { return optFault_; }
-void Smp::AllKinds::SetOptFault(Smp::SampleFault* value) {
-  if (value) value->IncRef();
-  Smp::SampleFault* old = optFault_;
-  optFault_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetOptFault(Smp::SampleFault* value) { Movel::AssignObject(optFault_, value); }
 void Smp::AllKinds::SwapOptFault(Basekit::Ref<Smp::SampleFault>* const ref) { optFault_ = ref->ExchangeRaw(optFault_); }
-void Smp::AllKinds::SwapOptFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(optFault_);
-  optFault_ = incoming;
-}
 const Movel::MoRef* Smp::AllKinds::PeekReqRef() const { return reqRef_; }
-void Smp::AllKinds::SetReqRef(Movel::MoRef* value) {
-  if (value) value->IncRef();
-  Movel::MoRef* old = reqRef_;
-  reqRef_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetReqRef(Movel::MoRef* value) { Movel::AssignObject(reqRef_, value); }
 void Smp::AllKinds::SwapReqRef(Basekit::Ref<Movel::MoRef>* const ref) { reqRef_ = ref->ExchangeRaw(reqRef_); }
-void Smp::AllKinds::SwapReqRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(reqRef_);
-  reqRef_ = incoming;
-}
 const Movel::MoRef* Smp::AllKinds::PeekOptRef() const { return optRef_; }
-void Smp::AllKinds::SetOptRef(Movel::MoRef* value) {
-  if (value) value->IncRef();
-  Movel::MoRef* old = optRef_;
-  optRef_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetOptRef(Movel::MoRef* value) { Movel::AssignObject(optRef_, value); }
 void Smp::AllKinds::SwapOptRef(Basekit::Ref<Movel::MoRef>* const ref) { optRef_ = ref->ExchangeRaw(optRef_); }
-void Smp::AllKinds::SwapOptRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(optRef_);
-  optRef_ = incoming;
-}
 const Movel::Any* Smp::AllKinds::PeekReqAny() const { return reqAny_; }
-void Smp::AllKinds::SetReqAny(Movel::Any* value) {
-  if (value) value->IncRef();
-  Movel::Any* old = reqAny_;
-  reqAny_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetReqAny(Movel::Any* value) { Movel::AssignObject(reqAny_, value); }
 void Smp::AllKinds::SwapReqAny(Basekit::Ref<Movel::Any>* const ref) { reqAny_ = ref->ExchangeRaw(reqAny_); }
-void Smp::AllKinds::SwapReqAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(reqAny_);
-  reqAny_ = incoming;
-}
 const Movel::Any* Smp::AllKinds::PeekOptAny() const { return optAny_; }
-void Smp::AllKinds::SetOptAny(Movel::Any* value) {
-  if (value) value->IncRef();
-  Movel::Any* old = optAny_;
-  optAny_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetOptAny(Movel::Any* value) { Movel::AssignObject(optAny_, value); }
 void Smp::AllKinds::SwapOptAny(Basekit::Ref<Movel::Any>* const ref) { optAny_ = ref->ExchangeRaw(optAny_); }
-void Smp::AllKinds::SwapOptAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(optAny_);
-  optAny_ = incoming;
-}
 const Movel::LocalizableMessage* Smp::AllKinds::PeekMessage() const { return message_; }
-void Smp::AllKinds::SetMessage(Movel::LocalizableMessage* value) {
-  if (value) value->IncRef();
-  Movel::LocalizableMessage* old = message_;
-  message_ = value;
-  if (old) old->DecRef();
-}
+void Smp::AllKinds::SetMessage(Movel::LocalizableMessage* value) { Movel::AssignObject(message_, value); }
 void Smp::AllKinds::SwapMessage(Basekit::Ref<Movel::LocalizableMessage>* const ref) { message_ = ref->ExchangeRaw(message_); }
-void Smp::AllKinds::SwapMessageRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(message_);
-  message_ = incoming;
-}
-const Movel::DataArray<Smp::Base>* Smp::AllKinds::PeekDataList() const {
-  const Movel::DataArray<Smp::Base>* held = dataList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetDataList(Movel::DataArray<Smp::Base>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Smp::Base>* old = dataList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapDataList(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) {
-  ref->ExchangeRaw(dataList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Smp::Base>* Smp::AllKinds::GetDataList() const {
-  Movel::DataArray<Smp::Base>* held = dataList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Smp::Base>();
-  made->IncRef();
-  if (dataList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(dataList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::DataArray<Smp::Base>* Smp::AllKinds::PeekOptDataList() const {
-  const Movel::DataArray<Smp::Base>* held = optDataList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetOptDataList(Movel::DataArray<Smp::Base>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Smp::Base>* old = optDataList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapOptDataList(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) {
-  ref->ExchangeRaw(optDataList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Smp::Base>* Smp::AllKinds::GetOptDataList() const {
-  Movel::DataArray<Smp::Base>* held = optDataList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Smp::Base>();
-  made->IncRef();
-  if (optDataList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapOptDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(optDataList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::DataArray<Movel::MoRef>* Smp::AllKinds::PeekRefList() const {
-  const Movel::DataArray<Movel::MoRef>* held = refList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetRefList(Movel::DataArray<Movel::MoRef>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Movel::MoRef>* old = refList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapRefList(Basekit::Ref<Movel::DataArray<Movel::MoRef>>* const ref) {
-  ref->ExchangeRaw(refList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Movel::MoRef>* Smp::AllKinds::GetRefList() const {
-  Movel::DataArray<Movel::MoRef>* held = refList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Movel::MoRef>();
-  made->IncRef();
-  if (refList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapRefListRaw(Movel::DataArray<Movel::MoRef>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(refList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::DataArray<Movel::Any>* Smp::AllKinds::PeekAnyList() const {
-  const Movel::DataArray<Movel::Any>* held = anyList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetAnyList(Movel::DataArray<Movel::Any>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Movel::Any>* old = anyList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapAnyList(Basekit::Ref<Movel::DataArray<Movel::Any>>* const ref) {
-  ref->ExchangeRaw(anyList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Movel::Any>* Smp::AllKinds::GetAnyList() const {
-  Movel::DataArray<Movel::Any>* held = anyList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Movel::Any>();
-  made->IncRef();
-  if (anyList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapAnyListRaw(Movel::DataArray<Movel::Any>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(anyList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::Array<std::string>* Smp::AllKinds::PeekStringList() const {
-  const Movel::Array<std::string>* held = stringList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetStringList(Movel::Array<std::string>* value) {
-  if (value) value->IncRef();
-  if (Movel::Array<std::string>* old = stringList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapStringList(Basekit::Ref<Movel::Array<std::string>>* const ref) {
-  ref->ExchangeRaw(stringList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::Array<std::string>* Smp::AllKinds::GetStringList() const {
-  Movel::Array<std::string>* held = stringList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::Array<std::string>();
-  made->IncRef();
-  if (stringList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapStringListRaw(Movel::Array<std::string>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(stringList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::Array<int>* Smp::AllKinds::PeekIntList() const {
-  const Movel::Array<int>* held = intList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetIntList(Movel::Array<int>* value) {
-  if (value) value->IncRef();
-  if (Movel::Array<int>* old = intList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapIntList(Basekit::Ref<Movel::Array<int>>* const ref) {
-  ref->ExchangeRaw(intList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::Array<int>* Smp::AllKinds::GetIntList() const {
-  Movel::Array<int>* held = intList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::Array<int>();
-  made->IncRef();
-  if (intList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapIntListRaw(Movel::Array<int>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(intList_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::Array<Smp::Color>* Smp::AllKinds::PeekEnumList() const {
-  const Movel::Array<Smp::Color>* held = enumList_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::AllKinds::SetEnumList(Movel::Array<Smp::Color>* value) {
-  if (value) value->IncRef();
-  if (Movel::Array<Smp::Color>* old = enumList_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::AllKinds::SwapEnumList(Basekit::Ref<Movel::Array<Smp::Color>>* const ref) {
-  ref->ExchangeRaw(enumList_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::Array<Smp::Color>* Smp::AllKinds::GetEnumList() const {
-  Movel::Array<Smp::Color>* held = enumList_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::Array<Smp::Color>();
-  made->IncRef();
-  if (enumList_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::AllKinds::SwapEnumListRaw(Movel::Array<Smp::Color>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(enumList_.exchange(incoming, std::memory_order_acq_rel));
-}
+const Movel::DataArray<Smp::Base>* Smp::AllKinds::PeekDataList() const { return Movel::PeekArray(dataList_); }
+void Smp::AllKinds::SetDataList(Movel::DataArray<Smp::Base>* value) { Movel::AssignArray(dataList_, value); }
+void Smp::AllKinds::SwapDataList(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) { Movel::SwapArray(dataList_, ref); }
+Movel::DataArray<Smp::Base>* Smp::AllKinds::GetDataList() const { return Movel::GetOrCreateArray(dataList_); }
+const Movel::DataArray<Smp::Base>* Smp::AllKinds::PeekOptDataList() const { return Movel::PeekArray(optDataList_); }
+void Smp::AllKinds::SetOptDataList(Movel::DataArray<Smp::Base>* value) { Movel::AssignArray(optDataList_, value); }
+void Smp::AllKinds::SwapOptDataList(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) { Movel::SwapArray(optDataList_, ref); }
+Movel::DataArray<Smp::Base>* Smp::AllKinds::GetOptDataList() const { return Movel::GetOrCreateArray(optDataList_); }
+const Movel::DataArray<Movel::MoRef>* Smp::AllKinds::PeekRefList() const { return Movel::PeekArray(refList_); }
+void Smp::AllKinds::SetRefList(Movel::DataArray<Movel::MoRef>* value) { Movel::AssignArray(refList_, value); }
+void Smp::AllKinds::SwapRefList(Basekit::Ref<Movel::DataArray<Movel::MoRef>>* const ref) { Movel::SwapArray(refList_, ref); }
+Movel::DataArray<Movel::MoRef>* Smp::AllKinds::GetRefList() const { return Movel::GetOrCreateArray(refList_); }
+const Movel::DataArray<Movel::Any>* Smp::AllKinds::PeekAnyList() const { return Movel::PeekArray(anyList_); }
+void Smp::AllKinds::SetAnyList(Movel::DataArray<Movel::Any>* value) { Movel::AssignArray(anyList_, value); }
+void Smp::AllKinds::SwapAnyList(Basekit::Ref<Movel::DataArray<Movel::Any>>* const ref) { Movel::SwapArray(anyList_, ref); }
+Movel::DataArray<Movel::Any>* Smp::AllKinds::GetAnyList() const { return Movel::GetOrCreateArray(anyList_); }
+const Movel::Array<std::string>* Smp::AllKinds::PeekStringList() const { return Movel::PeekArray(stringList_); }
+void Smp::AllKinds::SetStringList(Movel::Array<std::string>* value) { Movel::AssignArray(stringList_, value); }
+void Smp::AllKinds::SwapStringList(Basekit::Ref<Movel::Array<std::string>>* const ref) { Movel::SwapArray(stringList_, ref); }
+Movel::Array<std::string>* Smp::AllKinds::GetStringList() const { return Movel::GetOrCreateArray(stringList_); }
+const Movel::Array<int>* Smp::AllKinds::PeekIntList() const { return Movel::PeekArray(intList_); }
+void Smp::AllKinds::SetIntList(Movel::Array<int>* value) { Movel::AssignArray(intList_, value); }
+void Smp::AllKinds::SwapIntList(Basekit::Ref<Movel::Array<int>>* const ref) { Movel::SwapArray(intList_, ref); }
+Movel::Array<int>* Smp::AllKinds::GetIntList() const { return Movel::GetOrCreateArray(intList_); }
+const Movel::Array<Smp::Color>* Smp::AllKinds::PeekEnumList() const { return Movel::PeekArray(enumList_); }
+void Smp::AllKinds::SetEnumList(Movel::Array<Smp::Color>* value) { Movel::AssignArray(enumList_, value); }
+void Smp::AllKinds::SwapEnumList(Basekit::Ref<Movel::Array<Smp::Color>>* const ref) { Movel::SwapArray(enumList_, ref); }
+Movel::Array<Smp::Color>* Smp::AllKinds::GetEnumList() const { return Movel::GetOrCreateArray(enumList_); }
 bool Smp::AllKinds::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  const auto* _o = static_cast<const Smp::AllKinds*>(_other);
-  if (!(reqString == _o->reqString)) return false;
-  if (!Movel::OptionalStringsEqual(optString, _o->optString) && !(_lenient && !_o->optString)) return false;
-  if (!(reqBool == _o->reqBool)) return false;
-  if (!(optBool.IsSet() == _o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == _o->optBool.GetValue()))) && !(_lenient && !_o->optBool.IsSet())) return false;
-  if (!(reqByte == _o->reqByte)) return false;
-  if (!(optByte.IsSet() == _o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == _o->optByte.GetValue()))) && !(_lenient && !_o->optByte.IsSet())) return false;
-  if (!(reqShort == _o->reqShort)) return false;
-  if (!(optShort.IsSet() == _o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == _o->optShort.GetValue()))) && !(_lenient && !_o->optShort.IsSet())) return false;
-  if (!(reqInt == _o->reqInt)) return false;
-  if (!(optInt.IsSet() == _o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == _o->optInt.GetValue()))) && !(_lenient && !_o->optInt.IsSet())) return false;
-  if (!(reqLong == _o->reqLong)) return false;
-  if (!(optLong.IsSet() == _o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == _o->optLong.GetValue()))) && !(_lenient && !_o->optLong.IsSet())) return false;
-  if (!(reqFloat == _o->reqFloat)) return false;
-  if (!(optFloat.IsSet() == _o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == _o->optFloat.GetValue()))) && !(_lenient && !_o->optFloat.IsSet())) return false;
-  if (!(reqDouble == _o->reqDouble)) return false;
-  if (!(optDouble.IsSet() == _o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == _o->optDouble.GetValue()))) && !(_lenient && !_o->optDouble.IsSet())) return false;
-  if (!(reqEnum == _o->reqEnum)) return false;
-  if (!(optEnum.IsSet() == _o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == _o->optEnum.GetValue()))) && !(_lenient && !_o->optEnum.IsSet())) return false;
-  if (!(reqTime.GetUtcTime() == _o->reqTime.GetUtcTime())) return false;
-  if (!(optTime.IsSet() == _o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == _o->optTime.GetValue().GetUtcTime()))) && !(_lenient && !_o->optTime.IsSet())) return false;
-  if (!(reqBinary == _o->reqBinary)) return false;
-  if (!(optBinary.IsSet() == _o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == _o->optBinary.GetValue()))) && !(_lenient && !_o->optBinary.IsSet())) return false;
-  if (!(reqTypeName == _o->reqTypeName)) return false;
-  if (!(optTypeName.IsSet() == _o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == _o->optTypeName.GetValue()))) && !(_lenient && !_o->optTypeName.IsSet())) return false;
-  if (!(reqMethodName == _o->reqMethodName)) return false;
-  if (!(optMethodName.IsSet() == _o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == _o->optMethodName.GetValue()))) && !(_lenient && !_o->optMethodName.IsSet())) return false;
-  if (!(reqPath == _o->reqPath)) return false;
-  if (!(optPath.IsSet() == _o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == _o->optPath.GetValue()))) && !(_lenient && !_o->optPath.IsSet())) return false;
-  if (!(reqUri == _o->reqUri)) return false;
-  if (!(optUri.IsSet() == _o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == _o->optUri.GetValue()))) && !(_lenient && !_o->optUri.IsSet())) return false;
-  if (!Movel::AreEqualAnysInt(reqData_, _o->reqData_, 0x0, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optData_, _o->optData_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqFault_, _o->reqFault_, 0x0, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optFault_, _o->optFault_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqRef_, _o->reqRef_, 0x0, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optRef_, _o->optRef_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(reqAny_, _o->reqAny_, 0x0, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optAny_, _o->optAny_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(message_, _o->message_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(dataList_.load(std::memory_order_acquire), _o->dataList_.load(std::memory_order_acquire), 0x1, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(optDataList_.load(std::memory_order_acquire), _o->optDataList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(refList_.load(std::memory_order_acquire), _o->refList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(anyList_.load(std::memory_order_acquire), _o->anyList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(stringList_.load(std::memory_order_acquire), _o->stringList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(intList_.load(std::memory_order_acquire), _o->intList_.load(std::memory_order_acquire), 0x1, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(enumList_.load(std::memory_order_acquire), _o->enumList_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::AllKinds::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  const auto* _o = static_cast<const Smp::AllKinds*>(_other);
-  if (!(reqString == _o->reqString)) _set.Append(Movel::PropertyPath(_prefix + ".reqString"));
-  if (!Movel::OptionalStringsEqual(optString, _o->optString)) _set.Append(Movel::PropertyPath(_prefix + ".optString"));
-  if (!(reqBool == _o->reqBool)) _set.Append(Movel::PropertyPath(_prefix + ".reqBool"));
-  if (!(optBool.IsSet() == _o->optBool.IsSet() && (!optBool.IsSet() || (optBool.GetValue() == _o->optBool.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optBool"));
-  if (!(reqByte == _o->reqByte)) _set.Append(Movel::PropertyPath(_prefix + ".reqByte"));
-  if (!(optByte.IsSet() == _o->optByte.IsSet() && (!optByte.IsSet() || (optByte.GetValue() == _o->optByte.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optByte"));
-  if (!(reqShort == _o->reqShort)) _set.Append(Movel::PropertyPath(_prefix + ".reqShort"));
-  if (!(optShort.IsSet() == _o->optShort.IsSet() && (!optShort.IsSet() || (optShort.GetValue() == _o->optShort.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optShort"));
-  if (!(reqInt == _o->reqInt)) _set.Append(Movel::PropertyPath(_prefix + ".reqInt"));
-  if (!(optInt.IsSet() == _o->optInt.IsSet() && (!optInt.IsSet() || (optInt.GetValue() == _o->optInt.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optInt"));
-  if (!(reqLong == _o->reqLong)) _set.Append(Movel::PropertyPath(_prefix + ".reqLong"));
-  if (!(optLong.IsSet() == _o->optLong.IsSet() && (!optLong.IsSet() || (optLong.GetValue() == _o->optLong.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optLong"));
-  if (!(reqFloat == _o->reqFloat)) _set.Append(Movel::PropertyPath(_prefix + ".reqFloat"));
-  if (!(optFloat.IsSet() == _o->optFloat.IsSet() && (!optFloat.IsSet() || (optFloat.GetValue() == _o->optFloat.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optFloat"));
-  if (!(reqDouble == _o->reqDouble)) _set.Append(Movel::PropertyPath(_prefix + ".reqDouble"));
-  if (!(optDouble.IsSet() == _o->optDouble.IsSet() && (!optDouble.IsSet() || (optDouble.GetValue() == _o->optDouble.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optDouble"));
-  if (!(reqEnum == _o->reqEnum)) _set.Append(Movel::PropertyPath(_prefix + ".reqEnum"));
-  if (!(optEnum.IsSet() == _o->optEnum.IsSet() && (!optEnum.IsSet() || (optEnum.GetValue() == _o->optEnum.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optEnum"));
-  if (!(reqTime.GetUtcTime() == _o->reqTime.GetUtcTime())) _set.Append(Movel::PropertyPath(_prefix + ".reqTime"));
-  if (!(optTime.IsSet() == _o->optTime.IsSet() && (!optTime.IsSet() || (optTime.GetValue().GetUtcTime() == _o->optTime.GetValue().GetUtcTime())))) _set.Append(Movel::PropertyPath(_prefix + ".optTime"));
-  if (!(reqBinary == _o->reqBinary)) _set.Append(Movel::PropertyPath(_prefix + ".reqBinary"));
-  if (!(optBinary.IsSet() == _o->optBinary.IsSet() && (!optBinary.IsSet() || (optBinary.GetValue() == _o->optBinary.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optBinary"));
-  if (!(reqTypeName == _o->reqTypeName)) _set.Append(Movel::PropertyPath(_prefix + ".reqTypeName"));
-  if (!(optTypeName.IsSet() == _o->optTypeName.IsSet() && (!optTypeName.IsSet() || (optTypeName.GetValue() == _o->optTypeName.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optTypeName"));
-  if (!(reqMethodName == _o->reqMethodName)) _set.Append(Movel::PropertyPath(_prefix + ".reqMethodName"));
-  if (!(optMethodName.IsSet() == _o->optMethodName.IsSet() && (!optMethodName.IsSet() || (optMethodName.GetValue() == _o->optMethodName.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optMethodName"));
-  if (!(reqPath == _o->reqPath)) _set.Append(Movel::PropertyPath(_prefix + ".reqPath"));
-  if (!(optPath.IsSet() == _o->optPath.IsSet() && (!optPath.IsSet() || (optPath.GetValue() == _o->optPath.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optPath"));
-  if (!(reqUri == _o->reqUri)) _set.Append(Movel::PropertyPath(_prefix + ".reqUri"));
-  if (!(optUri.IsSet() == _o->optUri.IsSet() && (!optUri.IsSet() || (optUri.GetValue() == _o->optUri.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".optUri"));
-  Movel::DiffAnyPropertiesInt(reqData_, _o->reqData_, _prefix + ".reqData", 0x0, _set);
-  Movel::DiffAnyPropertiesInt(optData_, _o->optData_, _prefix + ".optData", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(reqFault_, _o->reqFault_, _prefix + ".reqFault", 0x0, _set);
-  Movel::DiffAnyPropertiesInt(optFault_, _o->optFault_, _prefix + ".optFault", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(reqRef_, _o->reqRef_, _prefix + ".reqRef", 0x0, _set);
-  Movel::DiffAnyPropertiesInt(optRef_, _o->optRef_, _prefix + ".optRef", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(reqAny_, _o->reqAny_, _prefix + ".reqAny", 0x0, _set);
-  Movel::DiffAnyPropertiesInt(optAny_, _o->optAny_, _prefix + ".optAny", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(message_, _o->message_, _prefix + ".message", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(dataList_.load(std::memory_order_acquire), _o->dataList_.load(std::memory_order_acquire), _prefix + ".dataList", 0x1, _set);
-  Movel::DiffAnyPropertiesInt(optDataList_.load(std::memory_order_acquire), _o->optDataList_.load(std::memory_order_acquire), _prefix + ".optDataList", 0x3, _set);
-  Movel::DiffAnyPropertiesInt(refList_.load(std::memory_order_acquire), _o->refList_.load(std::memory_order_acquire), _prefix + ".refList", 0x3, _set);
-  Movel::DiffAnyPropertiesInt(anyList_.load(std::memory_order_acquire), _o->anyList_.load(std::memory_order_acquire), _prefix + ".anyList", 0x3, _set);
-  Movel::DiffAnyPropertiesInt(stringList_.load(std::memory_order_acquire), _o->stringList_.load(std::memory_order_acquire), _prefix + ".stringList", 0x3, _set);
-  Movel::DiffAnyPropertiesInt(intList_.load(std::memory_order_acquire), _o->intList_.load(std::memory_order_acquire), _prefix + ".intList", 0x1, _set);
-  Movel::DiffAnyPropertiesInt(enumList_.load(std::memory_order_acquire), _o->enumList_.load(std::memory_order_acquire), _prefix + ".enumList", 0x3, _set);
+                                   Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::AllKinds::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(AllKinds)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, reqString);
-  if (optString) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *optString);
-  if (const auto* held = reqData_) _size += held->_GetSize(_round);
-  if (const auto* held = optData_) _size += held->_GetSize(_round);
-  if (const auto* held = reqFault_) _size += held->_GetSize(_round);
-  if (const auto* held = optFault_) _size += held->_GetSize(_round);
-  if (const auto* held = reqRef_) _size += held->_GetSize(_round);
-  if (const auto* held = optRef_) _size += held->_GetSize(_round);
-  if (const auto* held = reqAny_) _size += held->_GetSize(_round);
-  if (const auto* held = optAny_) _size += held->_GetSize(_round);
-  if (const auto* held = message_) _size += held->_GetSize(_round);
-  if (const auto* held = dataList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = optDataList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = refList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = anyList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = stringList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = intList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = enumList_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  return _size;
-}
-void Smp::AllKinds::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::AllKinds*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<std::string*>(_out) = _o->reqString;
-      break;
-    }
-    case 1: {
-      *static_cast<std::string*>(_out) = _o->optString ? *_o->optString : std::string();
-      break;
-    }
-    case 2: {
-      *static_cast<bool*>(_out) = _o->reqBool;
-      break;
-    }
-    case 3: {
-      *static_cast<bool*>(_out) = _o->optBool.GetValue();
-      break;
-    }
-    case 4: {
-      *static_cast<signed char*>(_out) = _o->reqByte;
-      break;
-    }
-    case 5: {
-      *static_cast<signed char*>(_out) = _o->optByte.GetValue();
-      break;
-    }
-    case 6: {
-      *static_cast<short*>(_out) = _o->reqShort;
-      break;
-    }
-    case 7: {
-      *static_cast<short*>(_out) = _o->optShort.GetValue();
-      break;
-    }
-    case 8: {
-      *static_cast<int*>(_out) = _o->reqInt;
-      break;
-    }
-    case 9: {
-      *static_cast<int*>(_out) = _o->optInt.GetValue();
-      break;
-    }
-    case 10: {
-      *static_cast<long long*>(_out) = _o->reqLong;
-      break;
-    }
-    case 11: {
-      *static_cast<long long*>(_out) = _o->optLong.GetValue();
-      break;
-    }
-    case 12: {
-      *static_cast<float*>(_out) = _o->reqFloat;
-      break;
-    }
-    case 13: {
-      *static_cast<float*>(_out) = _o->optFloat.GetValue();
-      break;
-    }
-    case 14: {
-      *static_cast<double*>(_out) = _o->reqDouble;
-      break;
-    }
-    case 15: {
-      *static_cast<double*>(_out) = _o->optDouble.GetValue();
-      break;
-    }
-    case 16: {
-      *static_cast<Smp::Color*>(_out) = _o->reqEnum;
-      break;
-    }
-    case 17: {
-      *static_cast<Smp::Color*>(_out) = _o->optEnum.GetValue();
-      break;
-    }
-    case 18: {
-      *static_cast<Basekit::System::DateTime*>(_out) = _o->reqTime;
-      break;
-    }
-    case 19: {
-      *static_cast<Basekit::System::DateTime*>(_out) = _o->optTime.GetValue();
-      break;
-    }
-    case 20: {
-      *static_cast<std::vector<unsigned char>*>(_out) = _o->reqBinary;
-      break;
-    }
-    case 21: {
-      *static_cast<std::vector<unsigned char>*>(_out) = _o->optBinary.GetValue();
-      break;
-    }
-    case 22: {
-      *static_cast<Movel::TypeName*>(_out) = _o->reqTypeName;
-      break;
-    }
-    case 23: {
-      *static_cast<Movel::TypeName*>(_out) = _o->optTypeName.GetValue();
-      break;
-    }
-    case 24: {
-      *static_cast<Movel::MethodName*>(_out) = _o->reqMethodName;
-      break;
-    }
-    case 25: {
-      *static_cast<Movel::MethodName*>(_out) = _o->optMethodName.GetValue();
-      break;
-    }
-    case 26: {
-      *static_cast<Movel::PropertyPath*>(_out) = _o->reqPath;
-      break;
-    }
-    case 27: {
-      *static_cast<Movel::PropertyPath*>(_out) = _o->optPath.GetValue();
-      break;
-    }
-    case 28: {
-      *static_cast<Movel::Uri*>(_out) = _o->reqUri;
-      break;
-    }
-    case 29: {
-      *static_cast<Movel::Uri*>(_out) = _o->optUri.GetValue();
-      break;
-    }
-    case 30: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqData_;
-      break;
-    }
-    case 31: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optData_;
-      break;
-    }
-    case 32: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqFault_;
-      break;
-    }
-    case 33: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optFault_;
-      break;
-    }
-    case 34: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqRef_;
-      break;
-    }
-    case 35: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optRef_;
-      break;
-    }
-    case 36: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->reqAny_;
-      break;
-    }
-    case 37: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->optAny_;
-      break;
-    }
-    case 38: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->message_;
-      break;
-    }
-    case 39: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetDataList();
-      break;
-    }
-    case 40: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetOptDataList();
-      break;
-    }
-    case 41: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetRefList();
-      break;
-    }
-    case 42: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetAnyList();
-      break;
-    }
-    case 43: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetStringList();
-      break;
-    }
-    case 44: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetIntList();
-      break;
-    }
-    case 45: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetEnumList();
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::AllKinds::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::AllKinds*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->reqString;
-    }
-    case 1: {
-      return _o->optString;
-    }
-    case 2: {
-      return &_o->reqBool;
-    }
-    case 3: {
-      return _o->optBool.IsSet() ? &_o->optBool.GetValue() : nullptr;
-    }
-    case 4: {
-      return &_o->reqByte;
-    }
-    case 5: {
-      return _o->optByte.IsSet() ? &_o->optByte.GetValue() : nullptr;
-    }
-    case 6: {
-      return &_o->reqShort;
-    }
-    case 7: {
-      return _o->optShort.IsSet() ? &_o->optShort.GetValue() : nullptr;
-    }
-    case 8: {
-      return &_o->reqInt;
-    }
-    case 9: {
-      return _o->optInt.IsSet() ? &_o->optInt.GetValue() : nullptr;
-    }
-    case 10: {
-      return &_o->reqLong;
-    }
-    case 11: {
-      return _o->optLong.IsSet() ? &_o->optLong.GetValue() : nullptr;
-    }
-    case 12: {
-      return &_o->reqFloat;
-    }
-    case 13: {
-      return _o->optFloat.IsSet() ? &_o->optFloat.GetValue() : nullptr;
-    }
-    case 14: {
-      return &_o->reqDouble;
-    }
-    case 15: {
-      return _o->optDouble.IsSet() ? &_o->optDouble.GetValue() : nullptr;
-    }
-    case 16: {
-      return &_o->reqEnum;
-    }
-    case 17: {
-      return _o->optEnum.IsSet() ? &_o->optEnum.GetValue() : nullptr;
-    }
-    case 18: {
-      return &_o->reqTime;
-    }
-    case 19: {
-      return _o->optTime.IsSet() ? &_o->optTime.GetValue() : nullptr;
-    }
-    case 20: {
-      return &_o->reqBinary;
-    }
-    case 21: {
-      return _o->optBinary.IsSet() ? &_o->optBinary.GetValue() : nullptr;
-    }
-    case 22: {
-      return &_o->reqTypeName;
-    }
-    case 23: {
-      return _o->optTypeName.IsSet() ? &_o->optTypeName.GetValue() : nullptr;
-    }
-    case 24: {
-      return &_o->reqMethodName;
-    }
-    case 25: {
-      return _o->optMethodName.IsSet() ? &_o->optMethodName.GetValue() : nullptr;
-    }
-    case 26: {
-      return &_o->reqPath;
-    }
-    case 27: {
-      return _o->optPath.IsSet() ? &_o->optPath.GetValue() : nullptr;
-    }
-    case 28: {
-      return &_o->reqUri;
-    }
-    case 29: {
-      return _o->optUri.IsSet() ? &_o->optUri.GetValue() : nullptr;
-    }
-    case 30: {
-      return _o->reqData_;
-    }
-    case 31: {
-      return _o->optData_;
-    }
-    case 32: {
-      return _o->reqFault_;
-    }
-    case 33: {
-      return _o->optFault_;
-    }
-    case 34: {
-      return _o->reqRef_;
-    }
-    case 35: {
-      return _o->optRef_;
-    }
-    case 36: {
-      return _o->reqAny_;
-    }
-    case 37: {
-      return _o->optAny_;
-    }
-    case 38: {
-      return _o->message_;
-    }
-    case 39: {
-      return _o->PeekDataList();
-    }
-    case 40: {
-      return _o->PeekOptDataList();
-    }
-    case 41: {
-      return _o->PeekRefList();
-    }
-    case 42: {
-      return _o->PeekAnyList();
-    }
-    case 43: {
-      return _o->PeekStringList();
-    }
-    case 44: {
-      return _o->PeekIntList();
-    }
-    case 45: {
-      return _o->PeekEnumList();
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::AllKinds::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::AllKinds*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->reqString = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 1: {
-      Movel::SetOptionalString(_o->optString, *static_cast<const std::string*>(_in));
-      break;
-    }
-    case 2: {
-      _o->reqBool = *static_cast<const bool*>(_in);
-      break;
-    }
-    case 3: {
-      _o->optBool = *static_cast<const bool*>(_in);
-      break;
-    }
-    case 4: {
-      _o->reqByte = *static_cast<const signed char*>(_in);
-      break;
-    }
-    case 5: {
-      _o->optByte = *static_cast<const signed char*>(_in);
-      break;
-    }
-    case 6: {
-      _o->reqShort = *static_cast<const short*>(_in);
-      break;
-    }
-    case 7: {
-      _o->optShort = *static_cast<const short*>(_in);
-      break;
-    }
-    case 8: {
-      _o->reqInt = *static_cast<const int*>(_in);
-      break;
-    }
-    case 9: {
-      _o->optInt = *static_cast<const int*>(_in);
-      break;
-    }
-    case 10: {
-      _o->reqLong = *static_cast<const long long*>(_in);
-      break;
-    }
-    case 11: {
-      _o->optLong = *static_cast<const long long*>(_in);
-      break;
-    }
-    case 12: {
-      _o->reqFloat = *static_cast<const float*>(_in);
-      break;
-    }
-    case 13: {
-      _o->optFloat = *static_cast<const float*>(_in);
-      break;
-    }
-    case 14: {
-      _o->reqDouble = *static_cast<const double*>(_in);
-      break;
-    }
-    case 15: {
-      _o->optDouble = *static_cast<const double*>(_in);
-      break;
-    }
-    case 16: {
-      _o->reqEnum = *static_cast<const Smp::Color*>(_in);
-      break;
-    }
-    case 17: {
-      _o->optEnum = *static_cast<const Smp::Color*>(_in);
-      break;
-    }
-    case 18: {
-      _o->reqTime = *static_cast<const Basekit::System::DateTime*>(_in);
-      break;
-    }
-    case 19: {
-      _o->optTime = *static_cast<const Basekit::System::DateTime*>(_in);
-      break;
-    }
-    case 20: {
-      _o->reqBinary = *static_cast<const std::vector<unsigned char>*>(_in);
-      break;
-    }
-    case 21: {
-      _o->optBinary = *static_cast<const std::vector<unsigned char>*>(_in);
-      break;
-    }
-    case 22: {
-      _o->reqTypeName = *static_cast<const Movel::TypeName*>(_in);
-      break;
-    }
-    case 23: {
-      _o->optTypeName = *static_cast<const Movel::TypeName*>(_in);
-      break;
-    }
-    case 24: {
-      _o->reqMethodName = *static_cast<const Movel::MethodName*>(_in);
-      break;
-    }
-    case 25: {
-      _o->optMethodName = *static_cast<const Movel::MethodName*>(_in);
-      break;
-    }
-    case 26: {
-      _o->reqPath = *static_cast<const Movel::PropertyPath*>(_in);
-      break;
-    }
-    case 27: {
-      _o->optPath = *static_cast<const Movel::PropertyPath*>(_in);
-      break;
-    }
-    case 28: {
-      _o->reqUri = *static_cast<const Movel::Uri*>(_in);
-      break;
-    }
-    case 29: {
-      _o->optUri = *static_cast<const Movel::Uri*>(_in);
-      break;
-    }
-    case 30: {
-      _o->SetReqData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 31: {
-      _o->SetOptData(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 32: {
-      _o->SetReqFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 33: {
-      _o->SetOptFault(Movel::NarrowAny<Smp::SampleFault>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 34: {
-      _o->SetReqRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 35: {
-      _o->SetOptRef(Movel::NarrowAny<Movel::MoRef>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 36: {
-      _o->SetReqAny(*static_cast<Movel::Any* const*>(_in));
-      break;
-    }
-    case 37: {
-      _o->SetOptAny(*static_cast<Movel::Any* const*>(_in));
-      break;
-    }
-    case 38: {
-      _o->SetMessage(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 39: {
-      _o->SetDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 40: {
-      _o->SetOptDataList(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 41: {
-      _o->SetRefList(Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 42: {
-      _o->SetAnyList(Movel::NarrowAny<Movel::DataArray<Movel::Any>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 43: {
-      _o->SetStringList(Movel::NarrowAny<Movel::Array<std::string>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 44: {
-      _o->SetIntList(Movel::NarrowAny<Movel::Array<int>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 45: {
-      _o->SetEnumList(Movel::NarrowAny<Movel::Array<Smp::Color>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::AllKinds::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::AllKinds*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->reqString.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 1: {
-      std::swap(_o->optString, *static_cast<std::string**>(_io));
-      break;
-    }
-    case 2: {
-      std::swap(_o->reqBool, *static_cast<bool*>(_io));
-      break;
-    }
-    case 3: {
-      _o->optBool.Swap(*static_cast<Basekit::Optional<bool>*>(_io));
-      break;
-    }
-    case 4: {
-      std::swap(_o->reqByte, *static_cast<signed char*>(_io));
-      break;
-    }
-    case 5: {
-      _o->optByte.Swap(*static_cast<Basekit::Optional<signed char>*>(_io));
-      break;
-    }
-    case 6: {
-      std::swap(_o->reqShort, *static_cast<short*>(_io));
-      break;
-    }
-    case 7: {
-      _o->optShort.Swap(*static_cast<Basekit::Optional<short>*>(_io));
-      break;
-    }
-    case 8: {
-      std::swap(_o->reqInt, *static_cast<int*>(_io));
-      break;
-    }
-    case 9: {
-      _o->optInt.Swap(*static_cast<Basekit::Optional<int>*>(_io));
-      break;
-    }
-    case 10: {
-      std::swap(_o->reqLong, *static_cast<long long*>(_io));
-      break;
-    }
-    case 11: {
-      _o->optLong.Swap(*static_cast<Basekit::Optional<long long>*>(_io));
-      break;
-    }
-    case 12: {
-      std::swap(_o->reqFloat, *static_cast<float*>(_io));
-      break;
-    }
-    case 13: {
-      _o->optFloat.Swap(*static_cast<Basekit::Optional<float>*>(_io));
-      break;
-    }
-    case 14: {
-      std::swap(_o->reqDouble, *static_cast<double*>(_io));
-      break;
-    }
-    case 15: {
-      _o->optDouble.Swap(*static_cast<Basekit::Optional<double>*>(_io));
-      break;
-    }
-    case 16: {
-      std::swap(_o->reqEnum, *static_cast<Smp::Color*>(_io));
-      break;
-    }
-    case 17: {
-      _o->optEnum.Swap(*static_cast<Basekit::Optional<Smp::Color>*>(_io));
-      break;
-    }
-    case 18: {
-      std::swap(_o->reqTime, *static_cast<Basekit::System::DateTime*>(_io));
-      break;
-    }
-    case 19: {
-      _o->optTime.Swap(*static_cast<Basekit::Optional<Basekit::System::DateTime>*>(_io));
-      break;
-    }
-    case 20: {
-      std::swap(_o->reqBinary, *static_cast<std::vector<unsigned char>*>(_io));
-      break;
-    }
-    case 21: {
-      _o->optBinary.Swap(*static_cast<Basekit::Optional<std::vector<unsigned char>>*>(_io));
-      break;
-    }
-    case 22: {
-      std::swap(_o->reqTypeName, *static_cast<Movel::TypeName*>(_io));
-      break;
-    }
-    case 23: {
-      _o->optTypeName.Swap(*static_cast<Basekit::Optional<Movel::TypeName>*>(_io));
-      break;
-    }
-    case 24: {
-      std::swap(_o->reqMethodName, *static_cast<Movel::MethodName*>(_io));
-      break;
-    }
-    case 25: {
-      _o->optMethodName.Swap(*static_cast<Basekit::Optional<Movel::MethodName>*>(_io));
-      break;
-    }
-    case 26: {
-      std::swap(_o->reqPath, *static_cast<Movel::PropertyPath*>(_io));
-      break;
-    }
-    case 27: {
-      _o->optPath.Swap(*static_cast<Basekit::Optional<Movel::PropertyPath>*>(_io));
-      break;
-    }
-    case 28: {
-      std::swap(_o->reqUri, *static_cast<Movel::Uri*>(_io));
-      break;
-    }
-    case 29: {
-      _o->optUri.Swap(*static_cast<Basekit::Optional<Movel::Uri>*>(_io));
-      break;
-    }
-    case 30: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      _o->SwapReqDataRaw(incoming, slot);
-      break;
-    }
-    case 31: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      _o->SwapOptDataRaw(incoming, slot);
-      break;
-    }
-    case 32: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::SampleFault* incoming = Movel::NarrowAny<Smp::SampleFault>(slot->Get());
-      _o->SwapReqFaultRaw(incoming, slot);
-      break;
-    }
-    case 33: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::SampleFault* incoming = Movel::NarrowAny<Smp::SampleFault>(slot->Get());
-      _o->SwapOptFaultRaw(incoming, slot);
-      break;
-    }
-    case 34: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      _o->SwapReqRefRaw(incoming, slot);
-      break;
-    }
-    case 35: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::MoRef* incoming = Movel::NarrowAny<Movel::MoRef>(slot->Get());
-      _o->SwapOptRefRaw(incoming, slot);
-      break;
-    }
-    case 36: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Any* incoming = slot->Get();
-      _o->SwapReqAnyRaw(incoming, slot);
-      break;
-    }
-    case 37: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Any* incoming = slot->Get();
-      _o->SwapOptAnyRaw(incoming, slot);
-      break;
-    }
-    case 38: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::LocalizableMessage* incoming = Movel::NarrowAny<Movel::LocalizableMessage>(slot->Get());
-      _o->SwapMessageRaw(incoming, slot);
-      break;
-    }
-    case 39: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      _o->SwapDataListRaw(incoming, slot);
-      break;
-    }
-    case 40: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      _o->SwapOptDataListRaw(incoming, slot);
-      break;
-    }
-    case 41: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Movel::MoRef>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::MoRef>>(slot->Get());
-      _o->SwapRefListRaw(incoming, slot);
-      break;
-    }
-    case 42: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Movel::Any>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::Any>>(slot->Get());
-      _o->SwapAnyListRaw(incoming, slot);
-      break;
-    }
-    case 43: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Array<std::string>* incoming = Movel::NarrowAny<Movel::Array<std::string>>(slot->Get());
-      _o->SwapStringListRaw(incoming, slot);
-      break;
-    }
-    case 44: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Array<int>* incoming = Movel::NarrowAny<Movel::Array<int>>(slot->Get());
-      _o->SwapIntListRaw(incoming, slot);
-      break;
-    }
-    case 45: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Array<Smp::Color>* incoming = Movel::NarrowAny<Movel::Array<Smp::Color>>(slot->Get());
-      _o->SwapEnumListRaw(incoming, slot);
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::AllKinds::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::AllKinds*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    case 1: {
-      return _o->optString != nullptr;
-    }
-    case 2: {
-      return true;
-    }
-    case 3: {
-      return _o->optBool.IsSet();
-    }
-    case 4: {
-      return true;
-    }
-    case 5: {
-      return _o->optByte.IsSet();
-    }
-    case 6: {
-      return true;
-    }
-    case 7: {
-      return _o->optShort.IsSet();
-    }
-    case 8: {
-      return true;
-    }
-    case 9: {
-      return _o->optInt.IsSet();
-    }
-    case 10: {
-      return true;
-    }
-    case 11: {
-      return _o->optLong.IsSet();
-    }
-    case 12: {
-      return true;
-    }
-    case 13: {
-      return _o->optFloat.IsSet();
-    }
-    case 14: {
-      return true;
-    }
-    case 15: {
-      return _o->optDouble.IsSet();
-    }
-    case 16: {
-      return true;
-    }
-    case 17: {
-      return _o->optEnum.IsSet();
-    }
-    case 18: {
-      return true;
-    }
-    case 19: {
-      return _o->optTime.IsSet();
-    }
-    case 20: {
-      return true;
-    }
-    case 21: {
-      return _o->optBinary.IsSet();
-    }
-    case 22: {
-      return true;
-    }
-    case 23: {
-      return _o->optTypeName.IsSet();
-    }
-    case 24: {
-      return true;
-    }
-    case 25: {
-      return _o->optMethodName.IsSet();
-    }
-    case 26: {
-      return true;
-    }
-    case 27: {
-      return _o->optPath.IsSet();
-    }
-    case 28: {
-      return true;
-    }
-    case 29: {
-      return _o->optUri.IsSet();
-    }
-    case 30: {
-      return _o->reqData_ != nullptr;
-    }
-    case 31: {
-      return _o->optData_ != nullptr;
-    }
-    case 32: {
-      return _o->reqFault_ != nullptr;
-    }
-    case 33: {
-      return _o->optFault_ != nullptr;
-    }
-    case 34: {
-      return _o->reqRef_ != nullptr;
-    }
-    case 35: {
-      return _o->optRef_ != nullptr;
-    }
-    case 36: {
-      return _o->reqAny_ != nullptr;
-    }
-    case 37: {
-      return _o->optAny_ != nullptr;
-    }
-    case 38: {
-      return _o->message_ != nullptr;
-    }
-    case 39: {
-      return _o->PeekDataList() != nullptr;
-    }
-    case 40: {
-      return _o->PeekOptDataList() != nullptr;
-    }
-    case 41: {
-      return _o->PeekRefList() != nullptr;
-    }
-    case 42: {
-      return _o->PeekAnyList() != nullptr;
-    }
-    case 43: {
-      return _o->PeekStringList() != nullptr;
-    }
-    case 44: {
-      return _o->PeekIntList() != nullptr;
-    }
-    case 45: {
-      return _o->PeekEnumList() != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::AllKinds::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::AllKinds*>(_object);
-  switch (_index) {
-    case 1: {
-      delete _o->optString;
-      _o->optString = nullptr;
-      break;
-    }
-    case 3: {
-      _o->optBool.Unset();
-      break;
-    }
-    case 5: {
-      _o->optByte.Unset();
-      break;
-    }
-    case 7: {
-      _o->optShort.Unset();
-      break;
-    }
-    case 9: {
-      _o->optInt.Unset();
-      break;
-    }
-    case 11: {
-      _o->optLong.Unset();
-      break;
-    }
-    case 13: {
-      _o->optFloat.Unset();
-      break;
-    }
-    case 15: {
-      _o->optDouble.Unset();
-      break;
-    }
-    case 17: {
-      _o->optEnum.Unset();
-      break;
-    }
-    case 19: {
-      _o->optTime.Unset();
-      break;
-    }
-    case 21: {
-      _o->optBinary.Unset();
-      break;
-    }
-    case 23: {
-      _o->optTypeName.Unset();
-      break;
-    }
-    case 25: {
-      _o->optMethodName.Unset();
-      break;
-    }
-    case 27: {
-      _o->optPath.Unset();
-      break;
-    }
-    case 29: {
-      _o->optUri.Unset();
-      break;
-    }
-    case 31: {
-      _o->SetOptData(nullptr);
-      break;
-    }
-    case 33: {
-      _o->SetOptFault(nullptr);
-      break;
-    }
-    case 35: {
-      _o->SetOptRef(nullptr);
-      break;
-    }
-    case 37: {
-      _o->SetOptAny(nullptr);
-      break;
-    }
-    case 38: {
-      _o->SetMessage(nullptr);
-      break;
-    }
-    case 40: {
-      _o->SetOptDataList(nullptr);
-      break;
-    }
-    case 41: {
-      _o->SetRefList(nullptr);
-      break;
-    }
-    case 42: {
-      _o->SetAnyList(nullptr);
-      break;
-    }
-    case 43: {
-      _o->SetStringList(nullptr);
-      break;
-    }
-    case 45: {
-      _o->SetEnumList(nullptr);
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::AllKinds::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpAllKindsRegistration;
+const Movel::DataRegistration kSmpAllKindsRegistration = {&kSmpAllKindsDataTypeInfo, &Smp::AllKinds::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::AllKinds>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[7]); }
 
 // data smp.Flagged
 const Movel::TypeInfo gSmpFlaggedTypeInfo = {16, "smp.Flagged", "Flagged", "smp.version.v1"};
@@ -1982,499 +400,78 @@ const Movel::PropertyInfo kSmpFlaggedProperties[] = {
 extern const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo;
 const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo = {
     &gSmpFlaggedTypeInfo, &gTydefDynamicDataTypeInfo, kSmpFlaggedProperties,
-    &Smp::Flagged::_PropGet, &Smp::Flagged::_PropPeek, &Smp::Flagged::_PropSet, &Smp::Flagged::_PropSwap, &Smp::Flagged::_PropIsSet, &Smp::Flagged::_PropUnset, &Smp::Flagged::_CreateObject, &Smp::Flagged::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Flagged>::Get, &Movel::LayoutFunctions<Smp::Flagged>::Peek, &Movel::LayoutFunctions<Smp::Flagged>::Set, &Movel::LayoutFunctions<Smp::Flagged>::Swap, &Movel::LayoutFunctions<Smp::Flagged>::IsSet, &Movel::LayoutFunctions<Smp::Flagged>::Unset, &Smp::Flagged::_CreateObject, &Smp::Flagged::_CreateArray,
     1};
 }  // namespace kortypes_detail
-Smp::Flagged::Flagged() = default;
+const Movel::FieldInfo Smp::Flagged::_fields[] = {
+    {offsetof(Smp::Flagged, dynamicProperty_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Movel::DynamicProperty>>, &Movel::MakeArrayField<Movel::DataArray<Movel::DynamicProperty>>},
+    {offsetof(Smp::Flagged, items_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::Flagged, current_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Flagged, target_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Flagged, password), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, pin), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, counter), Movel::FieldKind::kLong, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, samples_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<long long>>, &Movel::MakeArrayField<Movel::Array<long long>>},
+    {offsetof(Smp::Flagged, label), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, owner), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, optLabel), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::Flagged::_layout = {nullptr, kortypes_detail::kSmpFlaggedProperties, _fields, 11, sizeof(Flagged)};
 Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel) {
   try {
-    SetDynamicProperty(dynamicProperty);
-    SetItems(items);
-    this->current_ = current;
-    if (this->current_) this->current_->IncRef();
-    this->target_ = target;
-    if (this->target_) this->target_->IncRef();
-    if (password.IsSet()) this->password = new std::string(password.GetValue());
-    this->pin = pin;
-    this->counter = counter;
-    SetSamples(samples);
-    this->label = label;
-    this->owner = owner;
-    if (optLabel.IsSet()) this->optLabel = new std::string(optLabel.GetValue());
+    Movel::InitField(this->dynamicProperty_, dynamicProperty);
+    Movel::InitField(this->items_, items);
+    Movel::InitField(this->current_, current);
+    Movel::InitField(this->target_, target);
+    Movel::InitField(this->password, password);
+    Movel::InitField(this->pin, pin);
+    Movel::InitField(this->counter, counter);
+    Movel::InitField(this->samples_, samples);
+    Movel::InitField(this->label, label);
+    Movel::InitField(this->owner, owner);
+    Movel::InitField(this->optLabel, optLabel);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::Flagged::Flagged(const Smp::Flagged& _other) : Movel::DynamicData(_other) {
-  try {
-    if (const Movel::DataArray<Movel::DynamicProperty>* from = _other.dynamicProperty_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Movel::DynamicProperty>*>(from->_Clone());
-      copy->IncRef();
-      dynamicProperty_.store(copy, std::memory_order_release);
-    }
-    if (const Movel::DataArray<Smp::Base>* from = _other.items_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::DataArray<Smp::Base>*>(from->_Clone());
-      copy->IncRef();
-      items_.store(copy, std::memory_order_release);
-    }
-    if (_other.current_) {
-      current_ = static_cast<Smp::Base*>(_other.current_->_Clone());
-      current_->IncRef();
-    }
-    if (_other.target_) {
-      target_ = static_cast<Smp::Base*>(_other.target_->_Clone());
-      target_->IncRef();
-    }
-    if (_other.password) password = new std::string(*_other.password);
-    pin = _other.pin;
-    counter = _other.counter;
-    if (const Movel::Array<long long>* from = _other.samples_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::Array<long long>*>(from->_Clone());
-      copy->IncRef();
-      samples_.store(copy, std::memory_order_release);
-    }
-    label = _other.label;
-    owner = _other.owner;
-    if (_other.optLabel) optLabel = new std::string(*_other.optLabel);
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Flagged::~Flagged() { _ReleaseMembers(); }
-void Smp::Flagged::_ReleaseMembers() {
-  delete optLabel;
-  optLabel = nullptr;
-  if (Movel::Array<long long>* old = samples_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  delete password;
-  password = nullptr;
-  if (target_) target_->DecRef();
-  target_ = nullptr;
-  if (current_) current_->DecRef();
-  current_ = nullptr;
-  if (Movel::DataArray<Smp::Base>* old = items_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (Movel::DataArray<Movel::DynamicProperty>* old = dynamicProperty_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-}
-Movel::Type* Smp::Flagged::_GetType() const { return Movel::GetDoType<Smp::Flagged>(); }
+Smp::Flagged::Flagged(const Smp::Flagged& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::Flagged::~Flagged() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::Flagged::_GetDataType() const { return Movel::GetDoType<Smp::Flagged>(); }
 Movel::Any* Smp::Flagged::_Clone() const { return new Flagged(*this); }
 Movel::DataObject* Smp::Flagged::_CreateObject() { return new Flagged(); }
 Movel::Any* Smp::Flagged::_CreateArray() { return new Movel::DataArray<Smp::Flagged>(); }
-const Movel::DataArray<Movel::DynamicProperty>* Smp::Flagged::PeekDynamicProperty() const {
-  const Movel::DataArray<Movel::DynamicProperty>* held = dynamicProperty_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::Flagged::SetDynamicProperty(Movel::DataArray<Movel::DynamicProperty>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Movel::DynamicProperty>* old = dynamicProperty_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::Flagged::SwapDynamicProperty(Basekit::Ref<Movel::DataArray<Movel::DynamicProperty>>* const ref) {
-  ref->ExchangeRaw(dynamicProperty_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Movel::DynamicProperty>* Smp::Flagged::GetDynamicProperty() const {
-  Movel::DataArray<Movel::DynamicProperty>* held = dynamicProperty_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Movel::DynamicProperty>();
-  made->IncRef();
-  if (dynamicProperty_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::Flagged::SwapDynamicPropertyRaw(Movel::DataArray<Movel::DynamicProperty>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(dynamicProperty_.exchange(incoming, std::memory_order_acq_rel));
-}
-const Movel::DataArray<Smp::Base>* Smp::Flagged::PeekItems() const {
-  const Movel::DataArray<Smp::Base>* held = items_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::Flagged::SetItems(Movel::DataArray<Smp::Base>* value) {
-  if (value) value->IncRef();
-  if (Movel::DataArray<Smp::Base>* old = items_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::Flagged::SwapItems(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) {
-  ref->ExchangeRaw(items_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::DataArray<Smp::Base>* Smp::Flagged::GetItems() const {
-  Movel::DataArray<Smp::Base>* held = items_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::DataArray<Smp::Base>();
-  made->IncRef();
-  if (items_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::Flagged::SwapItemsRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(items_.exchange(incoming, std::memory_order_acq_rel));
-}
+const Movel::DataArray<Movel::DynamicProperty>* Smp::Flagged::PeekDynamicProperty() const { return Movel::PeekArray(dynamicProperty_); }
+void Smp::Flagged::SetDynamicProperty(Movel::DataArray<Movel::DynamicProperty>* value) { Movel::AssignArray(dynamicProperty_, value); }
+void Smp::Flagged::SwapDynamicProperty(Basekit::Ref<Movel::DataArray<Movel::DynamicProperty>>* const ref) { Movel::SwapArray(dynamicProperty_, ref); }
+Movel::DataArray<Movel::DynamicProperty>* Smp::Flagged::GetDynamicProperty() const { return Movel::GetOrCreateArray(dynamicProperty_); }
+const Movel::DataArray<Smp::Base>* Smp::Flagged::PeekItems() const { return Movel::PeekArray(items_); }
+void Smp::Flagged::SetItems(Movel::DataArray<Smp::Base>* value) { Movel::AssignArray(items_, value); }
+void Smp::Flagged::SwapItems(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) { Movel::SwapArray(items_, ref); }
+Movel::DataArray<Smp::Base>* Smp::Flagged::GetItems() const { return Movel::GetOrCreateArray(items_); }
 const Smp::Base* Smp::Flagged::PeekCurrent() const { return current_; }
-void Smp::Flagged::SetCurrent(Smp::Base* value) {
-  if (value) value->IncRef();
-  Smp::Base* old = current_;
-  current_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Flagged::SetCurrent(Smp::Base* value) { Movel::AssignObject(current_, value); }
 void Smp::Flagged::SwapCurrent(Basekit::Ref<Smp::Base>* const ref) { current_ = ref->ExchangeRaw(current_); }
-void Smp::Flagged::SwapCurrentRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(current_);
-  current_ = incoming;
-}
 const Smp::Base* Smp::Flagged::PeekTarget() const { return target_; }
-void Smp::Flagged::SetTarget(Smp::Base* value) {
-  if (value) value->IncRef();
-  Smp::Base* old = target_;
-  target_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Flagged::SetTarget(Smp::Base* value) { Movel::AssignObject(target_, value); }
 void Smp::Flagged::SwapTarget(Basekit::Ref<Smp::Base>* const ref) { target_ = ref->ExchangeRaw(target_); }
-void Smp::Flagged::SwapTargetRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(target_);
-  target_ = incoming;
-}
-const Movel::Array<long long>* Smp::Flagged::PeekSamples() const {
-  const Movel::Array<long long>* held = samples_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::Flagged::SetSamples(Movel::Array<long long>* value) {
-  if (value) value->IncRef();
-  if (Movel::Array<long long>* old = samples_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::Flagged::SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref) {
-  ref->ExchangeRaw(samples_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::Array<long long>* Smp::Flagged::GetSamples() const {
-  Movel::Array<long long>* held = samples_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::Array<long long>();
-  made->IncRef();
-  if (samples_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::Flagged::SwapSamplesRaw(Movel::Array<long long>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(samples_.exchange(incoming, std::memory_order_acq_rel));
-}
+const Movel::Array<long long>* Smp::Flagged::PeekSamples() const { return Movel::PeekArray(samples_); }
+void Smp::Flagged::SetSamples(Movel::Array<long long>* value) { Movel::AssignArray(samples_, value); }
+void Smp::Flagged::SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref) { Movel::SwapArray(samples_, ref); }
+Movel::Array<long long>* Smp::Flagged::GetSamples() const { return Movel::GetOrCreateArray(samples_); }
 bool Smp::Flagged::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  const auto* _o = static_cast<const Smp::Flagged*>(_other);
-  if (!Movel::AreEqualAnysInt(dynamicProperty_.load(std::memory_order_acquire), _o->dynamicProperty_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(items_.load(std::memory_order_acquire), _o->items_.load(std::memory_order_acquire), 0x13, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(current_, _o->current_, 0x22, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(target_, _o->target_, 0x20, _lenient)) return false;
-  if (!Movel::OptionalStringsEqual(password, _o->password) && !(_lenient && !_o->password)) return false;
-  if (!(pin == _o->pin)) return false;
-  if (!(counter == _o->counter)) return false;
-  if (!Movel::AreEqualAnysInt(samples_.load(std::memory_order_acquire), _o->samples_.load(std::memory_order_acquire), 0x403, _lenient)) return false;
-  if (!(label == _o->label)) return false;
-  if (!(owner == _o->owner)) return false;
-  if (!Movel::OptionalStringsEqual(optLabel, _o->optLabel) && !(_lenient && !_o->optLabel)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Flagged::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  const auto* _o = static_cast<const Smp::Flagged*>(_other);
-  Movel::DiffAnyPropertiesInt(dynamicProperty_.load(std::memory_order_acquire), _o->dynamicProperty_.load(std::memory_order_acquire), _prefix + ".dynamicProperty", 0x3, _set);
-  Movel::DiffAnyPropertiesInt(items_.load(std::memory_order_acquire), _o->items_.load(std::memory_order_acquire), _prefix + ".items", 0x13, _set);
-  Movel::DiffAnyPropertiesInt(current_, _o->current_, _prefix + ".current", 0x22, _set);
-  Movel::DiffAnyPropertiesInt(target_, _o->target_, _prefix + ".target", 0x20, _set);
-  if (!Movel::OptionalStringsEqual(password, _o->password)) _set.Append(Movel::PropertyPath(_prefix + ".password"));
-  if (!(pin == _o->pin)) _set.Append(Movel::PropertyPath(_prefix + ".pin"));
-  if (!(counter == _o->counter)) _set.Append(Movel::PropertyPath(_prefix + ".counter"));
-  Movel::DiffAnyPropertiesInt(samples_.load(std::memory_order_acquire), _o->samples_.load(std::memory_order_acquire), _prefix + ".samples", 0x403, _set);
-  if (!(label == _o->label)) _set.Append(Movel::PropertyPath(_prefix + ".label"));
-  if (!(owner == _o->owner)) _set.Append(Movel::PropertyPath(_prefix + ".owner"));
-  if (!Movel::OptionalStringsEqual(optLabel, _o->optLabel)) _set.Append(Movel::PropertyPath(_prefix + ".optLabel"));
+                                  Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Flagged::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Flagged)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
-  if (const auto* held = dynamicProperty_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = items_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  if (const auto* held = current_) _size += held->_GetSize(_round);
-  if (const auto* held = target_) _size += held->_GetSize(_round);
-  if (password) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *password);
-  _size += Movel::GetExtraSize(_round, pin);
-  if (const auto* held = samples_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, label);
-  _size += Movel::GetExtraSize(_round, owner);
-  if (optLabel) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *optLabel);
-  return _size;
-}
-void Smp::Flagged::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Flagged*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetDynamicProperty();
-      break;
-    }
-    case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetItems();
-      break;
-    }
-    case 2: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->current_;
-      break;
-    }
-    case 3: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->target_;
-      break;
-    }
-    case 4: {
-      *static_cast<std::string*>(_out) = _o->password ? *_o->password : std::string();
-      break;
-    }
-    case 5: {
-      *static_cast<std::string*>(_out) = _o->pin;
-      break;
-    }
-    case 6: {
-      *static_cast<long long*>(_out) = _o->counter;
-      break;
-    }
-    case 7: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetSamples();
-      break;
-    }
-    case 8: {
-      *static_cast<std::string*>(_out) = _o->label;
-      break;
-    }
-    case 9: {
-      *static_cast<std::string*>(_out) = _o->owner;
-      break;
-    }
-    case 10: {
-      *static_cast<std::string*>(_out) = _o->optLabel ? *_o->optLabel : std::string();
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Flagged::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Flagged*>(_object);
-  switch (_index) {
-    case 0: {
-      return _o->PeekDynamicProperty();
-    }
-    case 1: {
-      return _o->PeekItems();
-    }
-    case 2: {
-      return _o->current_;
-    }
-    case 3: {
-      return _o->target_;
-    }
-    case 4: {
-      return _o->password;
-    }
-    case 5: {
-      return &_o->pin;
-    }
-    case 6: {
-      return &_o->counter;
-    }
-    case 7: {
-      return _o->PeekSamples();
-    }
-    case 8: {
-      return &_o->label;
-    }
-    case 9: {
-      return &_o->owner;
-    }
-    case 10: {
-      return _o->optLabel;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Flagged::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Flagged*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->SetDynamicProperty(Movel::NarrowAny<Movel::DataArray<Movel::DynamicProperty>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 1: {
-      _o->SetItems(Movel::NarrowAny<Movel::DataArray<Smp::Base>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 2: {
-      _o->SetCurrent(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 3: {
-      _o->SetTarget(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 4: {
-      Movel::SetOptionalString(_o->password, *static_cast<const std::string*>(_in));
-      break;
-    }
-    case 5: {
-      _o->pin = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 6: {
-      _o->counter = *static_cast<const long long*>(_in);
-      break;
-    }
-    case 7: {
-      _o->SetSamples(Movel::NarrowAny<Movel::Array<long long>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 8: {
-      _o->label = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 9: {
-      _o->owner = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 10: {
-      Movel::SetOptionalString(_o->optLabel, *static_cast<const std::string*>(_in));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Flagged::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Flagged*>(_object);
-  switch (_index) {
-    case 0: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Movel::DynamicProperty>* incoming = Movel::NarrowAny<Movel::DataArray<Movel::DynamicProperty>>(slot->Get());
-      _o->SwapDynamicPropertyRaw(incoming, slot);
-      break;
-    }
-    case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::DataArray<Smp::Base>* incoming = Movel::NarrowAny<Movel::DataArray<Smp::Base>>(slot->Get());
-      _o->SwapItemsRaw(incoming, slot);
-      break;
-    }
-    case 2: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      _o->SwapCurrentRaw(incoming, slot);
-      break;
-    }
-    case 3: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      _o->SwapTargetRaw(incoming, slot);
-      break;
-    }
-    case 4: {
-      std::swap(_o->password, *static_cast<std::string**>(_io));
-      break;
-    }
-    case 5: {
-      _o->pin.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 6: {
-      std::swap(_o->counter, *static_cast<long long*>(_io));
-      break;
-    }
-    case 7: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Array<long long>* incoming = Movel::NarrowAny<Movel::Array<long long>>(slot->Get());
-      _o->SwapSamplesRaw(incoming, slot);
-      break;
-    }
-    case 8: {
-      _o->label.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 9: {
-      _o->owner.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 10: {
-      std::swap(_o->optLabel, *static_cast<std::string**>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Flagged::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Flagged*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return _o->PeekDynamicProperty() != nullptr;
-    }
-    case 1: {
-      return _o->PeekItems() != nullptr;
-    }
-    case 2: {
-      return _o->current_ != nullptr;
-    }
-    case 3: {
-      return _o->target_ != nullptr;
-    }
-    case 4: {
-      return _o->password != nullptr;
-    }
-    case 5: {
-      return true;
-    }
-    case 6: {
-      return true;
-    }
-    case 7: {
-      return _o->PeekSamples() != nullptr;
-    }
-    case 8: {
-      return true;
-    }
-    case 9: {
-      return true;
-    }
-    case 10: {
-      return _o->optLabel != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Flagged::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::Flagged*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->SetDynamicProperty(nullptr);
-      break;
-    }
-    case 1: {
-      _o->SetItems(nullptr);
-      break;
-    }
-    case 2: {
-      _o->SetCurrent(nullptr);
-      break;
-    }
-    case 4: {
-      delete _o->password;
-      _o->password = nullptr;
-      break;
-    }
-    case 7: {
-      _o->SetSamples(nullptr);
-      break;
-    }
-    case 10: {
-      delete _o->optLabel;
-      _o->optLabel = nullptr;
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::Flagged::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpFlaggedRegistration;
+const Movel::DataRegistration kSmpFlaggedRegistration = {&kSmpFlaggedDataTypeInfo, &Smp::Flagged::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Flagged>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[8]); }
 
 // data smp.Machine
 const Movel::TypeInfo gSmpMachineTypeInfo = {16, "smp.Machine", "Machine", "smp.version.v1"};
@@ -2495,406 +492,68 @@ const Movel::PropertyInfo kSmpMachineProperties[] = {
 extern const Movel::DataTypeInfo kSmpMachineDataTypeInfo;
 const Movel::DataTypeInfo kSmpMachineDataTypeInfo = {
     &gSmpMachineTypeInfo, &gTydefDynamicDataTypeInfo, kSmpMachineProperties,
-    &Smp::Machine::_PropGet, &Smp::Machine::_PropPeek, &Smp::Machine::_PropSet, &Smp::Machine::_PropSwap, &Smp::Machine::_PropIsSet, &Smp::Machine::_PropUnset, &Smp::Machine::_CreateObject, &Smp::Machine::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Machine>::Get, &Movel::LayoutFunctions<Smp::Machine>::Peek, &Movel::LayoutFunctions<Smp::Machine>::Set, &Movel::LayoutFunctions<Smp::Machine>::Swap, &Movel::LayoutFunctions<Smp::Machine>::IsSet, &Movel::LayoutFunctions<Smp::Machine>::Unset, &Smp::Machine::_CreateObject, &Smp::Machine::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Machine::Machine() = default;
+const Movel::FieldInfo Smp::Machine::_fields[] = {
+    {offsetof(Smp::Machine, class_), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, delete_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Machine, default_), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, new_), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, operator_), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, int_), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, type_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, size), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, states_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Machine::State>>, &Movel::MakeArrayField<Movel::Array<Smp::Machine::State>>},
+};
+const Movel::DataLayout Smp::Machine::_layout = {nullptr, kortypes_detail::kSmpMachineProperties, _fields, 10, sizeof(Machine)};
 Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states) {
   try {
-    this->class_ = class_;
-    this->delete_ = delete_;
-    if (this->delete_) this->delete_->IncRef();
-    if (default_.IsSet()) this->default_ = default_.GetValue();
-    if (new_.IsSet()) this->new_ = new std::string(new_.GetValue());
-    this->operator_ = operator_;
-    this->int_ = int_;
-    this->type_ = type;
-    if (this->type_) this->type_->IncRef();
-    this->size = size;
-    this->state = state;
-    SetStates(states);
+    Movel::InitField(this->class_, class_);
+    Movel::InitField(this->delete_, delete_);
+    Movel::InitField(this->default_, default_);
+    Movel::InitField(this->new_, new_);
+    Movel::InitField(this->operator_, operator_);
+    Movel::InitField(this->int_, int_);
+    Movel::InitField(this->type_, type);
+    Movel::InitField(this->size, size);
+    Movel::InitField(this->state, state);
+    Movel::InitField(this->states_, states);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::Machine::Machine(const Smp::Machine& _other) : Movel::DynamicData(_other) {
-  try {
-    class_ = _other.class_;
-    if (_other.delete_) {
-      delete_ = static_cast<Smp::Base*>(_other.delete_->_Clone());
-      delete_->IncRef();
-    }
-    if (_other.default_.IsSet()) default_ = _other.default_.GetValue();
-    if (_other.new_) new_ = new std::string(*_other.new_);
-    operator_ = _other.operator_;
-    int_ = _other.int_;
-    if (_other.type_) {
-      type_ = static_cast<Movel::Any*>(_other.type_->_Clone());
-      type_->IncRef();
-    }
-    size = _other.size;
-    state = _other.state;
-    if (const Movel::Array<Smp::Machine::State>* from = _other.states_.load(std::memory_order_acquire)) {
-      auto* copy = static_cast<Movel::Array<Smp::Machine::State>*>(from->_Clone());
-      copy->IncRef();
-      states_.store(copy, std::memory_order_release);
-    }
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Machine::~Machine() { _ReleaseMembers(); }
-void Smp::Machine::_ReleaseMembers() {
-  if (Movel::Array<Smp::Machine::State>* old = states_.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
-  if (type_) type_->DecRef();
-  type_ = nullptr;
-  delete new_;
-  new_ = nullptr;
-  if (delete_) delete_->DecRef();
-  delete_ = nullptr;
-}
-Movel::Type* Smp::Machine::_GetType() const { return Movel::GetDoType<Smp::Machine>(); }
+Smp::Machine::Machine(const Smp::Machine& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::Machine::~Machine() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::Machine::_GetDataType() const { return Movel::GetDoType<Smp::Machine>(); }
 Movel::Any* Smp::Machine::_Clone() const { return new Machine(*this); }
 Movel::DataObject* Smp::Machine::_CreateObject() { return new Machine(); }
 Movel::Any* Smp::Machine::_CreateArray() { return new Movel::DataArray<Smp::Machine>(); }
 const Smp::Base* Smp::Machine::PeekDelete() const { return delete_; }
-void Smp::Machine::SetDelete(Smp::Base* value) {
-  if (value) value->IncRef();
-  Smp::Base* old = delete_;
-  delete_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Machine::SetDelete(Smp::Base* value) { Movel::AssignObject(delete_, value); }
 void Smp::Machine::SwapDelete(Basekit::Ref<Smp::Base>* const ref) { delete_ = ref->ExchangeRaw(delete_); }
-void Smp::Machine::SwapDeleteRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(delete_);
-  delete_ = incoming;
-}
 const Movel::Any* Smp::Machine::PeekType() const { return type_; }
-void Smp::Machine::SetType(Movel::Any* value) {
-  if (value) value->IncRef();
-  Movel::Any* old = type_;
-  type_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Machine::SetType(Movel::Any* value) { Movel::AssignObject(type_, value); }
 void Smp::Machine::SwapType(Basekit::Ref<Movel::Any>* const ref) { type_ = ref->ExchangeRaw(type_); }
-void Smp::Machine::SwapTypeRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(type_);
-  type_ = incoming;
-}
-const Movel::Array<Smp::Machine::State>* Smp::Machine::PeekStates() const {
-  const Movel::Array<Smp::Machine::State>* held = states_.load(std::memory_order_acquire);
-  return held && held->GetLength() > 0 ? held : nullptr;
-}
-void Smp::Machine::SetStates(Movel::Array<Smp::Machine::State>* value) {
-  if (value) value->IncRef();
-  if (Movel::Array<Smp::Machine::State>* old = states_.exchange(value, std::memory_order_acq_rel)) old->DecRef();
-}
-void Smp::Machine::SwapStates(Basekit::Ref<Movel::Array<Smp::Machine::State>>* const ref) {
-  ref->ExchangeRaw(states_.exchange(ref->Get(), std::memory_order_acq_rel));
-}
-Movel::Array<Smp::Machine::State>* Smp::Machine::GetStates() const {
-  Movel::Array<Smp::Machine::State>* held = states_.load(std::memory_order_acquire);
-  if (held) return held;
-  auto* made = new Movel::Array<Smp::Machine::State>();
-  made->IncRef();
-  if (states_.compare_exchange_strong(held, made, std::memory_order_acq_rel)) return made;
-  made->DecRef();  // another caller installed one first
-  return held;
-}
-void Smp::Machine::SwapStatesRaw(Movel::Array<Smp::Machine::State>* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(states_.exchange(incoming, std::memory_order_acq_rel));
-}
+const Movel::Array<Smp::Machine::State>* Smp::Machine::PeekStates() const { return Movel::PeekArray(states_); }
+void Smp::Machine::SetStates(Movel::Array<Smp::Machine::State>* value) { Movel::AssignArray(states_, value); }
+void Smp::Machine::SwapStates(Basekit::Ref<Movel::Array<Smp::Machine::State>>* const ref) { Movel::SwapArray(states_, ref); }
+Movel::Array<Smp::Machine::State>* Smp::Machine::GetStates() const { return Movel::GetOrCreateArray(states_); }
 bool Smp::Machine::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  const auto* _o = static_cast<const Smp::Machine*>(_other);
-  if (!(class_ == _o->class_)) return false;
-  if (!Movel::AreEqualAnysInt(delete_, _o->delete_, 0x2, _lenient)) return false;
-  if (!(default_.IsSet() == _o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == _o->default_.GetValue()))) && !(_lenient && !_o->default_.IsSet())) return false;
-  if (!Movel::OptionalStringsEqual(new_, _o->new_) && !(_lenient && !_o->new_)) return false;
-  if (!(operator_ == _o->operator_)) return false;
-  if (!(int_ == _o->int_)) return false;
-  if (!Movel::AreEqualAnysInt(type_, _o->type_, 0x2, _lenient)) return false;
-  if (!(size == _o->size)) return false;
-  if (!(state == _o->state)) return false;
-  if (!Movel::AreEqualAnysInt(states_.load(std::memory_order_acquire), _o->states_.load(std::memory_order_acquire), 0x3, _lenient)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Machine::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  const auto* _o = static_cast<const Smp::Machine*>(_other);
-  if (!(class_ == _o->class_)) _set.Append(Movel::PropertyPath(_prefix + ".class"));
-  Movel::DiffAnyPropertiesInt(delete_, _o->delete_, _prefix + ".delete", 0x2, _set);
-  if (!(default_.IsSet() == _o->default_.IsSet() && (!default_.IsSet() || (default_.GetValue() == _o->default_.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".default"));
-  if (!Movel::OptionalStringsEqual(new_, _o->new_)) _set.Append(Movel::PropertyPath(_prefix + ".new"));
-  if (!(operator_ == _o->operator_)) _set.Append(Movel::PropertyPath(_prefix + ".operator"));
-  if (!(int_ == _o->int_)) _set.Append(Movel::PropertyPath(_prefix + ".int"));
-  Movel::DiffAnyPropertiesInt(type_, _o->type_, _prefix + ".type", 0x2, _set);
-  if (!(size == _o->size)) _set.Append(Movel::PropertyPath(_prefix + ".size"));
-  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
-  Movel::DiffAnyPropertiesInt(states_.load(std::memory_order_acquire), _o->states_.load(std::memory_order_acquire), _prefix + ".states", 0x3, _set);
+                                  Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Machine::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Machine)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, class_);
-  if (const auto* held = delete_) _size += held->_GetSize(_round);
-  if (new_) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *new_);
-  if (const auto* held = type_) _size += held->_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, size);
-  if (const auto* held = states_.load(std::memory_order_acquire)) _size += held->_GetSize(_round);
-  return _size;
-}
-void Smp::Machine::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Machine*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<std::string*>(_out) = _o->class_;
-      break;
-    }
-    case 1: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->delete_;
-      break;
-    }
-    case 2: {
-      *static_cast<int*>(_out) = _o->default_.GetValue();
-      break;
-    }
-    case 3: {
-      *static_cast<std::string*>(_out) = _o->new_ ? *_o->new_ : std::string();
-      break;
-    }
-    case 4: {
-      *static_cast<Smp::Color*>(_out) = _o->operator_;
-      break;
-    }
-    case 5: {
-      *static_cast<int*>(_out) = _o->int_;
-      break;
-    }
-    case 6: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->type_;
-      break;
-    }
-    case 7: {
-      *static_cast<std::string*>(_out) = _o->size;
-      break;
-    }
-    case 8: {
-      *static_cast<Smp::Machine::State*>(_out) = _o->state;
-      break;
-    }
-    case 9: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->GetStates();
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Machine::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Machine*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->class_;
-    }
-    case 1: {
-      return _o->delete_;
-    }
-    case 2: {
-      return _o->default_.IsSet() ? &_o->default_.GetValue() : nullptr;
-    }
-    case 3: {
-      return _o->new_;
-    }
-    case 4: {
-      return &_o->operator_;
-    }
-    case 5: {
-      return &_o->int_;
-    }
-    case 6: {
-      return _o->type_;
-    }
-    case 7: {
-      return &_o->size;
-    }
-    case 8: {
-      return &_o->state;
-    }
-    case 9: {
-      return _o->PeekStates();
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Machine::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Machine*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->class_ = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 1: {
-      _o->SetDelete(Movel::NarrowAny<Smp::Base>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 2: {
-      _o->default_ = *static_cast<const int*>(_in);
-      break;
-    }
-    case 3: {
-      Movel::SetOptionalString(_o->new_, *static_cast<const std::string*>(_in));
-      break;
-    }
-    case 4: {
-      _o->operator_ = *static_cast<const Smp::Color*>(_in);
-      break;
-    }
-    case 5: {
-      _o->int_ = *static_cast<const int*>(_in);
-      break;
-    }
-    case 6: {
-      _o->SetType(*static_cast<Movel::Any* const*>(_in));
-      break;
-    }
-    case 7: {
-      _o->size = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 8: {
-      _o->state = *static_cast<const Smp::Machine::State*>(_in);
-      break;
-    }
-    case 9: {
-      _o->SetStates(Movel::NarrowAny<Movel::Array<Smp::Machine::State>>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Machine::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Machine*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->class_.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 1: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Smp::Base* incoming = Movel::NarrowAny<Smp::Base>(slot->Get());
-      _o->SwapDeleteRaw(incoming, slot);
-      break;
-    }
-    case 2: {
-      _o->default_.Swap(*static_cast<Basekit::Optional<int>*>(_io));
-      break;
-    }
-    case 3: {
-      std::swap(_o->new_, *static_cast<std::string**>(_io));
-      break;
-    }
-    case 4: {
-      std::swap(_o->operator_, *static_cast<Smp::Color*>(_io));
-      break;
-    }
-    case 5: {
-      std::swap(_o->int_, *static_cast<int*>(_io));
-      break;
-    }
-    case 6: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Any* incoming = slot->Get();
-      _o->SwapTypeRaw(incoming, slot);
-      break;
-    }
-    case 7: {
-      _o->size.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 8: {
-      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
-      break;
-    }
-    case 9: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Array<Smp::Machine::State>* incoming = Movel::NarrowAny<Movel::Array<Smp::Machine::State>>(slot->Get());
-      _o->SwapStatesRaw(incoming, slot);
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Machine::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Machine*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    case 1: {
-      return _o->delete_ != nullptr;
-    }
-    case 2: {
-      return _o->default_.IsSet();
-    }
-    case 3: {
-      return _o->new_ != nullptr;
-    }
-    case 4: {
-      return true;
-    }
-    case 5: {
-      return true;
-    }
-    case 6: {
-      return _o->type_ != nullptr;
-    }
-    case 7: {
-      return true;
-    }
-    case 8: {
-      return true;
-    }
-    case 9: {
-      return _o->PeekStates() != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Machine::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::Machine*>(_object);
-  switch (_index) {
-    case 1: {
-      _o->SetDelete(nullptr);
-      break;
-    }
-    case 2: {
-      _o->default_.Unset();
-      break;
-    }
-    case 3: {
-      delete _o->new_;
-      _o->new_ = nullptr;
-      break;
-    }
-    case 6: {
-      _o->SetType(nullptr);
-      break;
-    }
-    case 9: {
-      _o->SetStates(nullptr);
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::Machine::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpMachineRegistration;
+const Movel::DataRegistration kSmpMachineRegistration = {&kSmpMachineDataTypeInfo, &Smp::Machine::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Machine>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[9]); }
 
 // enum smp.Machine.State
 const Movel::TypeInfo gSmpMachineStateTypeInfo = {15, "smp.Machine.State", "MachineState", "smp.version.v1"};
@@ -2908,3 +567,8 @@ const char* const Smp::Machine::STATE_DELETE = "delete";
 const char* const Smp::Machine::STATE_2_5U2 = "2.5u2";
 const char* const Smp::Machine::STATE_DASH_VALUE = "dash-value";
 const char* const Smp::Machine::STATE_PRIVATE = "private";
+namespace kortypes_detail {
+extern const Movel::EnumRegistration kSmpMachineStateRegistration;
+const Movel::EnumRegistration kSmpMachineStateRegistration = {&kSmpMachineStateEnumTypeInfo, Movel::EnumFunctions<Smp::Machine::State>::kFuncs};
+}  // namespace kortypes_detail
+template <> Movel::EnumType* Movel::GetEnumType<Smp::Machine::State>() { return static_cast<Movel::EnumType*>(kortypes_detail::SmpSlots[15]); }

@@ -13,6 +13,16 @@
 #include "kortypes/types/smp.Task.Info.h"
 
 // clang-format off
+KOR_API extern const Movel::TypeInfo gSmpFlaggedTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpFolderTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpMachineStateTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpSampleFaultTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpStateFaultTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpTaskTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpTaskInfoTypeInfo;
+namespace kortypes_detail {
+extern Movel::Type* SmpSlots[];
+}  // namespace kortypes_detail
 
 // fault smp.SampleFault
 const Movel::TypeInfo gSmpSampleFaultTypeInfo = {17, "smp.SampleFault", "SampleFault", "smp.version.v1"};
@@ -24,127 +34,42 @@ const Movel::PropertyInfo kSmpSampleFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo = {
     &gSmpSampleFaultTypeInfo, &gTydefMethodFaultTypeInfo, kSmpSampleFaultProperties,
-    &Smp::SampleFault::_PropGet, &Smp::SampleFault::_PropPeek, &Smp::SampleFault::_PropSet, &Smp::SampleFault::_PropSwap, &Smp::SampleFault::_PropIsSet, &Smp::SampleFault::_PropUnset, &Smp::SampleFault::_CreateObject, &Smp::SampleFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::SampleFault>::Get, &Movel::LayoutFunctions<Smp::SampleFault>::Peek, &Movel::LayoutFunctions<Smp::SampleFault>::Set, &Movel::LayoutFunctions<Smp::SampleFault>::Swap, &Movel::LayoutFunctions<Smp::SampleFault>::IsSet, &Movel::LayoutFunctions<Smp::SampleFault>::Unset, &Smp::SampleFault::_CreateObject, &Smp::SampleFault::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::SampleFault::SampleFault() = default;
+const Movel::FieldInfo Smp::SampleFault::_fields[] = {
+    {offsetof(Smp::SampleFault, reason), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::SampleFault::_layout = {&Movel::MethodFault::_layout, kortypes_detail::kSmpSampleFaultProperties, _fields, 1, sizeof(SampleFault)};
 Smp::SampleFault::SampleFault(const Basekit::Optional<std::string>& reason) {
   try {
-    if (reason.IsSet()) this->reason = new std::string(reason.GetValue());
+    Movel::InitField(this->reason, reason);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::SampleFault::SampleFault(const Smp::SampleFault& _other) : Movel::MethodFault(_other) {
-  try {
-    if (_other.reason) reason = new std::string(*_other.reason);
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::SampleFault::~SampleFault() { _ReleaseMembers(); }
-void Smp::SampleFault::_ReleaseMembers() {
-  delete reason;
-  reason = nullptr;
-}
-Movel::Type* Smp::SampleFault::_GetType() const { return Movel::GetDoType<Smp::SampleFault>(); }
+Smp::SampleFault::SampleFault(const Smp::SampleFault& _other) : Movel::MethodFault(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::SampleFault::~SampleFault() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::SampleFault::_GetDataType() const { return Movel::GetDoType<Smp::SampleFault>(); }
 Movel::Any* Smp::SampleFault::_Clone() const { return new SampleFault(*this); }
 Movel::DataObject* Smp::SampleFault::_CreateObject() { return new SampleFault(); }
 Movel::Any* Smp::SampleFault::_CreateArray() { return new Movel::DataArray<Smp::SampleFault>(); }
-Smp::SampleFault::Exception::Exception(Smp::SampleFault* fault) : Movel::MethodFault::Exception(fault) {}
-Smp::SampleFault::Exception::Exception(const Exception&) = default;
-Smp::SampleFault::Exception::~Exception() = default;
-Smp::SampleFault* Smp::SampleFault::Exception::GetFault() const { return static_cast<Smp::SampleFault*>(Movel::MethodFault::Exception::GetFault()); }
-Basekit::Exception* Smp::SampleFault::Exception::Clone() const { return new Exception(*this); }
-void Smp::SampleFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::SampleFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::SampleFault::Throw() { throw Exception(this); }
 bool Smp::SampleFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  if (!Movel::MethodFault::_IsEqual(_other, _lenient)) return false;
-  const auto* _o = static_cast<const Smp::SampleFault*>(_other);
-  if (!Movel::OptionalStringsEqual(reason, _o->reason) && !(_lenient && !_o->reason)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::SampleFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  Movel::MethodFault::_DiffProperties(_other, _prefix, _set);
-  const auto* _o = static_cast<const Smp::SampleFault*>(_other);
-  if (!Movel::OptionalStringsEqual(reason, _o->reason)) _set.Append(Movel::PropertyPath(_prefix + ".reason"));
+                                      Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::SampleFault::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(SampleFault)) - _round(sizeof(Movel::MethodFault)) + Movel::MethodFault::_GetSize(_round);
-  if (reason) _size += _round(sizeof(std::string)) + Movel::GetExtraSize(_round, *reason);
-  return _size;
-}
-void Smp::SampleFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::SampleFault*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<std::string*>(_out) = _o->reason ? *_o->reason : std::string();
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::SampleFault::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::SampleFault*>(_object);
-  switch (_index) {
-    case 0: {
-      return _o->reason;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::SampleFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::SampleFault*>(_object);
-  switch (_index) {
-    case 0: {
-      Movel::SetOptionalString(_o->reason, *static_cast<const std::string*>(_in));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::SampleFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::SampleFault*>(_object);
-  switch (_index) {
-    case 0: {
-      std::swap(_o->reason, *static_cast<std::string**>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::SampleFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::SampleFault*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return _o->reason != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::SampleFault::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::SampleFault*>(_object);
-  switch (_index) {
-    case 0: {
-      delete _o->reason;
-      _o->reason = nullptr;
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::SampleFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpSampleFaultRegistration;
+const Movel::DataRegistration kSmpSampleFaultRegistration = {&kSmpSampleFaultDataTypeInfo, &Smp::SampleFault::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::SampleFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[10]); }
 
 // fault smp.StateFault
 const Movel::TypeInfo gSmpStateFaultTypeInfo = {17, "smp.StateFault", "StateFault", "smp.version.v1"};
@@ -156,116 +81,36 @@ const Movel::PropertyInfo kSmpStateFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo = {
     &gSmpStateFaultTypeInfo, &gTydefRuntimeFaultTypeInfo, kSmpStateFaultProperties,
-    &Smp::StateFault::_PropGet, &Smp::StateFault::_PropPeek, &Smp::StateFault::_PropSet, &Smp::StateFault::_PropSwap, &Smp::StateFault::_PropIsSet, &Smp::StateFault::_PropUnset, &Smp::StateFault::_CreateObject, &Smp::StateFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::StateFault>::Get, &Movel::LayoutFunctions<Smp::StateFault>::Peek, &Movel::LayoutFunctions<Smp::StateFault>::Set, &Movel::LayoutFunctions<Smp::StateFault>::Swap, &Movel::LayoutFunctions<Smp::StateFault>::IsSet, &Movel::LayoutFunctions<Smp::StateFault>::Unset, &Smp::StateFault::_CreateObject, &Smp::StateFault::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::StateFault::StateFault() = default;
+const Movel::FieldInfo Smp::StateFault::_fields[] = {
+    {offsetof(Smp::StateFault, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+};
+const Movel::DataLayout Smp::StateFault::_layout = {&Movel::RuntimeFault::_layout, kortypes_detail::kSmpStateFaultProperties, _fields, 1, sizeof(StateFault)};
 Smp::StateFault::StateFault(Smp::Machine::State state) {
-  try {
-    this->state = state;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
+  Movel::InitField(this->state, state);
 }
-Smp::StateFault::StateFault(const Smp::StateFault& _other) : Movel::RuntimeFault(_other) {
-  try {
-    state = _other.state;
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::StateFault::~StateFault() { _ReleaseMembers(); }
-void Smp::StateFault::_ReleaseMembers() {
-}
-Movel::Type* Smp::StateFault::_GetType() const { return Movel::GetDoType<Smp::StateFault>(); }
+Smp::StateFault::StateFault(const Smp::StateFault& _other) : Movel::RuntimeFault(_other) { Movel::CopyFields(this, &_other, _layout); }
 Movel::DataObjectType* Smp::StateFault::_GetDataType() const { return Movel::GetDoType<Smp::StateFault>(); }
 Movel::Any* Smp::StateFault::_Clone() const { return new StateFault(*this); }
 Movel::DataObject* Smp::StateFault::_CreateObject() { return new StateFault(); }
 Movel::Any* Smp::StateFault::_CreateArray() { return new Movel::DataArray<Smp::StateFault>(); }
-Smp::StateFault::Exception::Exception(Smp::StateFault* fault) : Movel::RuntimeFault::Exception(fault) {}
-Smp::StateFault::Exception::Exception(const Exception&) = default;
-Smp::StateFault::Exception::~Exception() = default;
-Smp::StateFault* Smp::StateFault::Exception::GetFault() const { return static_cast<Smp::StateFault*>(Movel::RuntimeFault::Exception::GetFault()); }
-Basekit::Exception* Smp::StateFault::Exception::Clone() const { return new Exception(*this); }
-void Smp::StateFault::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::StateFault::Exception::Throw() const { throw Exception(*this); }
 void Smp::StateFault::Throw() { throw Exception(this); }
 bool Smp::StateFault::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  if (!Movel::RuntimeFault::_IsEqual(_other, _lenient)) return false;
-  const auto* _o = static_cast<const Smp::StateFault*>(_other);
-  if (!(state == _o->state)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::StateFault::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  Movel::RuntimeFault::_DiffProperties(_other, _prefix, _set);
-  const auto* _o = static_cast<const Smp::StateFault*>(_other);
-  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
+                                     Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::StateFault::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(StateFault)) - _round(sizeof(Movel::RuntimeFault)) + Movel::RuntimeFault::_GetSize(_round);
-  return _size;
-}
-void Smp::StateFault::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::StateFault*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<Smp::Machine::State*>(_out) = _o->state;
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::StateFault::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::StateFault*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->state;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::StateFault::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::StateFault*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->state = *static_cast<const Smp::Machine::State*>(_in);
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::StateFault::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::StateFault*>(_object);
-  switch (_index) {
-    case 0: {
-      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::StateFault::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::StateFault*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::StateFault::_PropUnset(Movel::DataObject* _object, int _index) {
-  (void)_object;
-  (void)_index;
-}
+unsigned Smp::StateFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpStateFaultRegistration;
+const Movel::DataRegistration kSmpStateFaultRegistration = {&kSmpStateFaultDataTypeInfo, &Smp::StateFault::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::StateFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[11]); }
 
 // fault smp.BadValue
 const Movel::TypeInfo gSmpBadValueTypeInfo = {17, "smp.BadValue", "BadValue", "smp.version.v2"};
@@ -276,23 +121,19 @@ const Movel::DataTypeInfo kSmpBadValueDataTypeInfo = {
     kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::BadValue::_CreateObject, &Smp::BadValue::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::BadValue::BadValue() = default;
-Smp::BadValue::BadValue(const Smp::BadValue& _other) : Movel::Fault::InvalidArgument(_other) {
-}
-Smp::BadValue::~BadValue() = default;
-Movel::Type* Smp::BadValue::_GetType() const { return Movel::GetDoType<Smp::BadValue>(); }
+const Movel::DataLayout Smp::BadValue::_layout = {&Movel::Fault::InvalidArgument::_layout, kortypes_detail::kNoProperties, nullptr, 0, sizeof(BadValue)};
+Smp::BadValue::BadValue(const Smp::BadValue& _other) : Movel::Fault::InvalidArgument(_other) {}
 Movel::DataObjectType* Smp::BadValue::_GetDataType() const { return Movel::GetDoType<Smp::BadValue>(); }
 Movel::Any* Smp::BadValue::_Clone() const { return new BadValue(*this); }
 Movel::DataObject* Smp::BadValue::_CreateObject() { return new BadValue(); }
 Movel::Any* Smp::BadValue::_CreateArray() { return new Movel::DataArray<Smp::BadValue>(); }
-Smp::BadValue::Exception::Exception(Smp::BadValue* fault) : Movel::Fault::InvalidArgument::Exception(fault) {}
-Smp::BadValue::Exception::Exception(const Exception&) = default;
-Smp::BadValue::Exception::~Exception() = default;
-Smp::BadValue* Smp::BadValue::Exception::GetFault() const { return static_cast<Smp::BadValue*>(Movel::Fault::InvalidArgument::Exception::GetFault()); }
-Basekit::Exception* Smp::BadValue::Exception::Clone() const { return new Exception(*this); }
-void Smp::BadValue::Exception::Rethrow() const { throw Exception(*this); }
 void Smp::BadValue::Exception::Throw() const { throw Exception(*this); }
 void Smp::BadValue::Throw() { throw Exception(this); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpBadValueRegistration;
+const Movel::DataRegistration kSmpBadValueRegistration = {&kSmpBadValueDataTypeInfo, &Smp::BadValue::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::BadValue>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[12]); }
 
 // managed smp.Task
 const Movel::TypeInfo gSmpTaskTypeInfo = {18, "smp.Task", "Task", "smp.version.v1"};
@@ -431,6 +272,7 @@ Movel::Stub* kSmpTaskCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
   return new Smp::TaskStub(ref, adapter, context);
 }
 }  // namespace kortypes_detail
+template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Task>() { return static_cast<Movel::ManagedObjectType*>(kortypes_detail::SmpSlots[0]); }
 
 // data smp.Task.Info
 const Movel::TypeInfo gSmpTaskInfoTypeInfo = {16, "smp.Task.Info", "TaskInfo", "smp.version.v1"};
@@ -447,299 +289,59 @@ const Movel::PropertyInfo kSmpTaskInfoProperties[] = {
 extern const Movel::DataTypeInfo kSmpTaskInfoDataTypeInfo;
 const Movel::DataTypeInfo kSmpTaskInfoDataTypeInfo = {
     &gSmpTaskInfoTypeInfo, &gTydefDynamicDataTypeInfo, kSmpTaskInfoProperties,
-    &Smp::Task::Info::_PropGet, &Smp::Task::Info::_PropPeek, &Smp::Task::Info::_PropSet, &Smp::Task::Info::_PropSwap, &Smp::Task::Info::_PropIsSet, &Smp::Task::Info::_PropUnset, &Smp::Task::Info::_CreateObject, &Smp::Task::Info::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Task::Info>::Get, &Movel::LayoutFunctions<Smp::Task::Info>::Peek, &Movel::LayoutFunctions<Smp::Task::Info>::Set, &Movel::LayoutFunctions<Smp::Task::Info>::Swap, &Movel::LayoutFunctions<Smp::Task::Info>::IsSet, &Movel::LayoutFunctions<Smp::Task::Info>::Unset, &Smp::Task::Info::_CreateObject, &Smp::Task::Info::_CreateArray,
     0};
 }  // namespace kortypes_detail
-Smp::Task::Info::Info() = default;
+const Movel::FieldInfo Smp::Task::Info::_fields[] = {
+    {offsetof(Smp::Task::Info, key), Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, progress), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, result_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, error_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::MethodFault>, nullptr},
+    {offsetof(Smp::Task::Info, description_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
+};
+const Movel::DataLayout Smp::Task::Info::_layout = {nullptr, kortypes_detail::kSmpTaskInfoProperties, _fields, 6, sizeof(Info)};
 Smp::Task::Info::Info(const std::string& key, Smp::Machine::State state, const Basekit::Optional<int>& progress, Movel::Any* result, Movel::MethodFault* error, Movel::LocalizableMessage* description) {
   try {
-    this->key = key;
-    this->state = state;
-    if (progress.IsSet()) this->progress = progress.GetValue();
-    this->result_ = result;
-    if (this->result_) this->result_->IncRef();
-    this->error_ = error;
-    if (this->error_) this->error_->IncRef();
-    this->description_ = description;
-    if (this->description_) this->description_->IncRef();
+    Movel::InitField(this->key, key);
+    Movel::InitField(this->state, state);
+    Movel::InitField(this->progress, progress);
+    Movel::InitField(this->result_, result);
+    Movel::InitField(this->error_, error);
+    Movel::InitField(this->description_, description);
   } catch (...) {
-    _ReleaseMembers();
+    Movel::ReleaseFields(this, _layout);
     throw;
   }
 }
-Smp::Task::Info::Info(const Smp::Task::Info& _other) : Movel::DynamicData(_other) {
-  try {
-    key = _other.key;
-    state = _other.state;
-    if (_other.progress.IsSet()) progress = _other.progress.GetValue();
-    if (_other.result_) {
-      result_ = static_cast<Movel::Any*>(_other.result_->_Clone());
-      result_->IncRef();
-    }
-    if (_other.error_) {
-      error_ = static_cast<Movel::MethodFault*>(_other.error_->_Clone());
-      error_->IncRef();
-    }
-    if (_other.description_) {
-      description_ = static_cast<Movel::LocalizableMessage*>(_other.description_->_Clone());
-      description_->IncRef();
-    }
-  } catch (...) {
-    _ReleaseMembers();
-    throw;
-  }
-}
-Smp::Task::Info::~Info() { _ReleaseMembers(); }
-void Smp::Task::Info::_ReleaseMembers() {
-  if (description_) description_->DecRef();
-  description_ = nullptr;
-  if (error_) error_->DecRef();
-  error_ = nullptr;
-  if (result_) result_->DecRef();
-  result_ = nullptr;
-}
-Movel::Type* Smp::Task::Info::_GetType() const { return Movel::GetDoType<Smp::Task::Info>(); }
+Smp::Task::Info::Info(const Smp::Task::Info& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
+Smp::Task::Info::~Info() { Movel::ReleaseFields(this, _layout); }
 Movel::DataObjectType* Smp::Task::Info::_GetDataType() const { return Movel::GetDoType<Smp::Task::Info>(); }
 Movel::Any* Smp::Task::Info::_Clone() const { return new Info(*this); }
 Movel::DataObject* Smp::Task::Info::_CreateObject() { return new Info(); }
 Movel::Any* Smp::Task::Info::_CreateArray() { return new Movel::DataArray<Smp::Task::Info>(); }
 const Movel::Any* Smp::Task::Info::PeekResult() const { return result_; }
-void Smp::Task::Info::SetResult(Movel::Any* value) {
-  if (value) value->IncRef();
-  Movel::Any* old = result_;
-  result_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Task::Info::SetResult(Movel::Any* value) { Movel::AssignObject(result_, value); }
 void Smp::Task::Info::SwapResult(Basekit::Ref<Movel::Any>* const ref) { result_ = ref->ExchangeRaw(result_); }
-void Smp::Task::Info::SwapResultRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(result_);
-  result_ = incoming;
-}
 const Movel::MethodFault* Smp::Task::Info::PeekError() const { return error_; }
-void Smp::Task::Info::SetError(Movel::MethodFault* value) {
-  if (value) value->IncRef();
-  Movel::MethodFault* old = error_;
-  error_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Task::Info::SetError(Movel::MethodFault* value) { Movel::AssignObject(error_, value); }
 void Smp::Task::Info::SwapError(Basekit::Ref<Movel::MethodFault>* const ref) { error_ = ref->ExchangeRaw(error_); }
-void Smp::Task::Info::SwapErrorRaw(Movel::MethodFault* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(error_);
-  error_ = incoming;
-}
 const Movel::LocalizableMessage* Smp::Task::Info::PeekDescription() const { return description_; }
-void Smp::Task::Info::SetDescription(Movel::LocalizableMessage* value) {
-  if (value) value->IncRef();
-  Movel::LocalizableMessage* old = description_;
-  description_ = value;
-  if (old) old->DecRef();
-}
+void Smp::Task::Info::SetDescription(Movel::LocalizableMessage* value) { Movel::AssignObject(description_, value); }
 void Smp::Task::Info::SwapDescription(Basekit::Ref<Movel::LocalizableMessage>* const ref) { description_ = ref->ExchangeRaw(description_); }
-void Smp::Task::Info::SwapDescriptionRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot) {
-  slot->ExchangeRaw(description_);
-  description_ = incoming;
-}
 bool Smp::Task::Info::_IsEqual(const Movel::Any* _other, bool _lenient) const {
-  const auto* _o = static_cast<const Smp::Task::Info*>(_other);
-  if (!(key == _o->key)) return false;
-  if (!(state == _o->state)) return false;
-  if (!(progress.IsSet() == _o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == _o->progress.GetValue()))) && !(_lenient && !_o->progress.IsSet())) return false;
-  if (!Movel::AreEqualAnysInt(result_, _o->result_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(error_, _o->error_, 0x2, _lenient)) return false;
-  if (!Movel::AreEqualAnysInt(description_, _o->description_, 0x2, _lenient)) return false;
-  return true;
+  return Movel::FieldsEqual(this, static_cast<const Movel::DataObject*>(_other), _layout, _lenient);
 }
 void Smp::Task::Info::_DiffProperties(const Movel::Any* _other, const std::string& _prefix,
-                             Movel::PropertyDiffSet& _set) const {
-  const auto* _o = static_cast<const Smp::Task::Info*>(_other);
-  if (!(key == _o->key)) _set.Append(Movel::PropertyPath(_prefix + ".key"));
-  if (!(state == _o->state)) _set.Append(Movel::PropertyPath(_prefix + ".state"));
-  if (!(progress.IsSet() == _o->progress.IsSet() && (!progress.IsSet() || (progress.GetValue() == _o->progress.GetValue())))) _set.Append(Movel::PropertyPath(_prefix + ".progress"));
-  Movel::DiffAnyPropertiesInt(result_, _o->result_, _prefix + ".result", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(error_, _o->error_, _prefix + ".error", 0x2, _set);
-  Movel::DiffAnyPropertiesInt(description_, _o->description_, _prefix + ".description", 0x2, _set);
+                                     Movel::PropertyDiffSet& _set) const {
+  Movel::DiffFields(this, static_cast<const Movel::DataObject*>(_other), _prefix, _set, _layout);
 }
-unsigned Smp::Task::Info::_GetSize(Movel::RoundFn _round) const {
-  unsigned _size = _round(sizeof(Info)) - _round(sizeof(Movel::DynamicData)) + Movel::DynamicData::_GetSize(_round);
-  _size += Movel::GetExtraSize(_round, key);
-  if (const auto* held = result_) _size += held->_GetSize(_round);
-  if (const auto* held = error_) _size += held->_GetSize(_round);
-  if (const auto* held = description_) _size += held->_GetSize(_round);
-  return _size;
-}
-void Smp::Task::Info::_PropGet(Movel::DataObject* _object, int _index, void* _out) {
-  auto* _o = static_cast<Smp::Task::Info*>(_object);
-  switch (_index) {
-    case 0: {
-      *static_cast<std::string*>(_out) = _o->key;
-      break;
-    }
-    case 1: {
-      *static_cast<Smp::Machine::State*>(_out) = _o->state;
-      break;
-    }
-    case 2: {
-      *static_cast<int*>(_out) = _o->progress.GetValue();
-      break;
-    }
-    case 3: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->result_;
-      break;
-    }
-    case 4: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->error_;
-      break;
-    }
-    case 5: {
-      *static_cast<Basekit::Ref<Movel::Any>*>(_out) = _o->description_;
-      break;
-    }
-    default:
-      break;
-  }
-}
-const void* Smp::Task::Info::_PropPeek(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Task::Info*>(_object);
-  switch (_index) {
-    case 0: {
-      return &_o->key;
-    }
-    case 1: {
-      return &_o->state;
-    }
-    case 2: {
-      return _o->progress.IsSet() ? &_o->progress.GetValue() : nullptr;
-    }
-    case 3: {
-      return _o->result_;
-    }
-    case 4: {
-      return _o->error_;
-    }
-    case 5: {
-      return _o->description_;
-    }
-    default:
-      return nullptr;
-  }
-}
-void Smp::Task::Info::_PropSet(Movel::DataObject* _object, int _index, const void* _in) {
-  auto* _o = static_cast<Smp::Task::Info*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->key = *static_cast<const std::string*>(_in);
-      break;
-    }
-    case 1: {
-      _o->state = *static_cast<const Smp::Machine::State*>(_in);
-      break;
-    }
-    case 2: {
-      _o->progress = *static_cast<const int*>(_in);
-      break;
-    }
-    case 3: {
-      _o->SetResult(*static_cast<Movel::Any* const*>(_in));
-      break;
-    }
-    case 4: {
-      _o->SetError(Movel::NarrowAny<Movel::MethodFault>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    case 5: {
-      _o->SetDescription(Movel::NarrowAny<Movel::LocalizableMessage>(*static_cast<Movel::Any* const*>(_in)));
-      break;
-    }
-    default:
-      break;
-  }
-}
-void Smp::Task::Info::_PropSwap(Movel::DataObject* _object, int _index, void* _io) {
-  auto* _o = static_cast<Smp::Task::Info*>(_object);
-  switch (_index) {
-    case 0: {
-      _o->key.swap(*static_cast<std::string*>(_io));
-      break;
-    }
-    case 1: {
-      std::swap(_o->state, *static_cast<Smp::Machine::State*>(_io));
-      break;
-    }
-    case 2: {
-      _o->progress.Swap(*static_cast<Basekit::Optional<int>*>(_io));
-      break;
-    }
-    case 3: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::Any* incoming = slot->Get();
-      _o->SwapResultRaw(incoming, slot);
-      break;
-    }
-    case 4: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::MethodFault* incoming = Movel::NarrowAny<Movel::MethodFault>(slot->Get());
-      _o->SwapErrorRaw(incoming, slot);
-      break;
-    }
-    case 5: {
-      auto* slot = static_cast<Basekit::Ref<Movel::Any>*>(_io);
-      Movel::LocalizableMessage* incoming = Movel::NarrowAny<Movel::LocalizableMessage>(slot->Get());
-      _o->SwapDescriptionRaw(incoming, slot);
-      break;
-    }
-    default:
-      break;
-  }
-}
-bool Smp::Task::Info::_PropIsSet(const Movel::DataObject* _object, int _index) {
-  const auto* _o = static_cast<const Smp::Task::Info*>(_object);
-  (void)_o;
-  switch (_index) {
-    case 0: {
-      return true;
-    }
-    case 1: {
-      return true;
-    }
-    case 2: {
-      return _o->progress.IsSet();
-    }
-    case 3: {
-      return _o->result_ != nullptr;
-    }
-    case 4: {
-      return _o->error_ != nullptr;
-    }
-    case 5: {
-      return _o->description_ != nullptr;
-    }
-    default:
-      return true;
-  }
-}
-void Smp::Task::Info::_PropUnset(Movel::DataObject* _object, int _index) {
-  auto* _o = static_cast<Smp::Task::Info*>(_object);
-  switch (_index) {
-    case 2: {
-      _o->progress.Unset();
-      break;
-    }
-    case 3: {
-      _o->SetResult(nullptr);
-      break;
-    }
-    case 4: {
-      _o->SetError(nullptr);
-      break;
-    }
-    case 5: {
-      _o->SetDescription(nullptr);
-      break;
-    }
-    default:
-      break;
-  }
-}
+unsigned Smp::Task::Info::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
+namespace kortypes_detail {
+extern const Movel::DataRegistration kSmpTaskInfoRegistration;
+const Movel::DataRegistration kSmpTaskInfoRegistration = {&kSmpTaskInfoDataTypeInfo, &Smp::Task::Info::_layout};
+}  // namespace kortypes_detail
+template <> Movel::DataObjectType* Movel::GetDoType<Smp::Task::Info>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[13]); }
 
 // managed smp.Folder
 const Movel::TypeInfo gSmpFolderTypeInfo = {18, "smp.Folder", "Folder", "smp.version.v1"};
@@ -845,6 +447,7 @@ Movel::Stub* kSmpFolderCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter
   return new Smp::FolderStub(ref, adapter, context);
 }
 }  // namespace kortypes_detail
+template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Folder>() { return static_cast<Movel::ManagedObjectType*>(kortypes_detail::SmpSlots[1]); }
 
 // managed smp.Idle
 const Movel::TypeInfo gSmpIdleTypeInfo = {18, "smp.Idle", "Idle", "smp.version.v2"};
@@ -869,6 +472,7 @@ Movel::Stub* kSmpIdleCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapter,
   return new Smp::IdleStub(ref, adapter, context);
 }
 }  // namespace kortypes_detail
+template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Idle>() { return static_cast<Movel::ManagedObjectType*>(kortypes_detail::SmpSlots[2]); }
 
 // managed smp.Service
 const Movel::TypeInfo gSmpServiceTypeInfo = {18, "smp.Service", "Service", "smp.version.v1"};
@@ -1039,3 +643,4 @@ Movel::Stub* kSmpServiceCreateStub(Movel::MoRef* ref, Movel::StubAdapter* adapte
   return new Smp::ServiceStub(ref, adapter, context);
 }
 }  // namespace kortypes_detail
+template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Service>() { return static_cast<Movel::ManagedObjectType*>(kortypes_detail::SmpSlots[3]); }

@@ -2,16 +2,27 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+namespace Smp {
+class Base;
+enum class Color : int;
+class SampleFault;
+class Task;
+}  // namespace Smp
+KOR_API extern const Movel::TypeInfo gSmpAllKindsTypeInfo;
+
+namespace Smp { class AllKinds; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::AllKinds>();
 
 namespace Smp {
 class KOR_API AllKinds : public Movel::DynamicData {
  public:
-  AllKinds();
+  AllKinds() = default;
   AllKinds(const std::string& reqString, const Basekit::Optional<std::string>& optString, bool reqBool, const Basekit::Optional<bool>& optBool, signed char reqByte, const Basekit::Optional<signed char>& optByte, short reqShort, const Basekit::Optional<short>& optShort, int reqInt, const Basekit::Optional<int>& optInt, long long reqLong, const Basekit::Optional<long long>& optLong, float reqFloat, const Basekit::Optional<float>& optFloat, double reqDouble, const Basekit::Optional<double>& optDouble, Smp::Color reqEnum, const Basekit::Optional<Smp::Color>& optEnum, const Basekit::System::DateTime& reqTime, const Basekit::Optional<Basekit::System::DateTime>& optTime, const std::vector<unsigned char>& reqBinary, const Basekit::Optional<std::vector<unsigned char>>& optBinary, const Movel::TypeName& reqTypeName, const Basekit::Optional<Movel::TypeName>& optTypeName, const Movel::MethodName& reqMethodName, const Basekit::Optional<Movel::MethodName>& optMethodName, const Movel::PropertyPath& reqPath, const Basekit::Optional<Movel::PropertyPath>& optPath, const Movel::Uri& reqUri, const Basekit::Optional<Movel::Uri>& optUri, Smp::Base* reqData, Smp::Base* optData, Smp::SampleFault* reqFault, Smp::SampleFault* optFault, Movel::MoRef* reqRef, Movel::MoRef* optRef, Movel::Any* reqAny, Movel::Any* optAny, Movel::LocalizableMessage* message, Movel::DataArray<Smp::Base>* dataList, Movel::DataArray<Smp::Base>* optDataList, Movel::DataArray<Movel::MoRef>* refList, Movel::DataArray<Movel::Any>* anyList, Movel::Array<std::string>* stringList, Movel::Array<int>* intList, Movel::Array<Smp::Color>* enumList);
   ~AllKinds() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<AllKinds>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -75,14 +86,10 @@ class KOR_API AllKinds : public Movel::DynamicData {
   void SwapEnumList(Basekit::Ref<Movel::Array<Smp::Color>>* const ref);
   Movel::Array<Smp::Color>* GetEnumList() const;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string reqString;
@@ -135,28 +142,7 @@ class KOR_API AllKinds : public Movel::DynamicData {
   mutable std::atomic<Movel::Array<Smp::Color>*> enumList_{nullptr};
 
  protected:
-  AllKinds(const AllKinds& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
-  KOR_HIDDEN void SwapReqDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapOptDataRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapReqFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapOptFaultRaw(Smp::SampleFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapReqRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapOptRefRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapReqAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapOptAnyRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapMessageRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapOptDataListRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapRefListRaw(Movel::DataArray<Movel::MoRef>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapAnyListRaw(Movel::DataArray<Movel::Any>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapStringListRaw(Movel::Array<std::string>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapIntListRaw(Movel::Array<int>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapEnumListRaw(Movel::Array<Smp::Color>* incoming, Basekit::Ref<Movel::Any>* slot);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN AllKinds(const AllKinds& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::AllKinds>();

@@ -2,41 +2,44 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpBadValueTypeInfo;
+
+namespace Smp { class BadValue; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::BadValue>();
 
 namespace Smp {
 class KOR_API BadValue : public Movel::Fault::InvalidArgument {
  public:
   // Thrown for this fault; caught as this class or any ancestor fault's.
+  // Throw() anchors its tables in the library; the rest is inline.
   class KOR_API Exception : public Movel::Fault::InvalidArgument::Exception {
    public:
-    explicit Exception(BadValue* fault);
-    Exception(const Exception&);
-    ~Exception() override;
-    BadValue* GetFault() const;
-    Basekit::Exception* Clone() const override;
-    [[noreturn]] void Rethrow() const override;
+    explicit Exception(BadValue* fault) : Movel::Fault::InvalidArgument::Exception(fault) {}
+    BadValue* GetFault() const { return static_cast<BadValue*>(Movel::Fault::InvalidArgument::Exception::GetFault()); }
+    Basekit::Exception* Clone() const override { return new Exception(*this); }
+    [[noreturn]] void Rethrow() const override { throw Exception(*this); }
     [[noreturn]] void Throw() const override;
   };
   // Throws this fault as its Exception.
   [[noreturn]] void Throw() override;
 
-  BadValue();
-  ~BadValue() override;
-  Movel::Type* _GetType() const override;
+  BadValue() = default;
+  ~BadValue() override = default;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<BadValue>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
 
  protected:
-  BadValue(const BadValue& other);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN BadValue(const BadValue& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::BadValue>();

@@ -2,16 +2,21 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpBaseTypeInfo;
+
+namespace Smp { class Base; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Base>();
 
 namespace Smp {
 class KOR_API Base : public Movel::DynamicData {
  public:
-  Base();
+  Base() = default;
   Base(const std::string& key, const Basekit::Optional<std::string>& note);
   ~Base() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Base>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -19,26 +24,17 @@ class KOR_API Base : public Movel::DynamicData {
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string key;
   std::string* note = nullptr;
 
  protected:
-  Base(const Base& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Base(const Base& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Base>();

@@ -2,8 +2,13 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpColorTypeInfo;
+
+namespace Smp { enum class Color : int; }
+template <>
+KOR_API Movel::EnumType* Movel::GetEnumType<Smp::Color>();
 
 namespace Smp {
 enum class Color : int { red, green, blue };
@@ -11,6 +16,3 @@ KOR_API extern const char* const COLOR_RED;
 KOR_API extern const char* const COLOR_GREEN;
 KOR_API extern const char* const COLOR_BLUE;
 }  // namespace Smp
-
-template <>
-KOR_API Movel::EnumType* Movel::GetEnumType<Smp::Color>();

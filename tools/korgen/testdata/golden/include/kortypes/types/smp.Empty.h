@@ -2,27 +2,31 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpEmptyTypeInfo;
+
+namespace Smp { class Empty; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Empty>();
 
 namespace Smp {
 class KOR_API Empty : public Movel::DynamicData {
  public:
-  Empty();
-  ~Empty() override;
-  Movel::Type* _GetType() const override;
+  Empty() = default;
+  ~Empty() override = default;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Empty>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
 
  protected:
-  Empty(const Empty& other);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Empty(const Empty& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Empty>();

@@ -2,16 +2,24 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+namespace Smp {
+class Base;
+}  // namespace Smp
+KOR_API extern const Movel::TypeInfo gSmpFlaggedTypeInfo;
+
+namespace Smp { class Flagged; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Flagged>();
 
 namespace Smp {
 class KOR_API Flagged : public Movel::DynamicData {
  public:
-  Flagged();
+  Flagged() = default;
   Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel);
   ~Flagged() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Flagged>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -38,14 +46,10 @@ class KOR_API Flagged : public Movel::DynamicData {
   void SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref);
   Movel::Array<long long>* GetSamples() const;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
 
@@ -69,17 +73,7 @@ class KOR_API Flagged : public Movel::DynamicData {
   std::string* optLabel = nullptr;
 
  protected:
-  Flagged(const Flagged& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
-  KOR_HIDDEN void SwapDynamicPropertyRaw(Movel::DataArray<Movel::DynamicProperty>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapItemsRaw(Movel::DataArray<Smp::Base>* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapCurrentRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapTargetRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapSamplesRaw(Movel::Array<long long>* incoming, Basekit::Ref<Movel::Any>* slot);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Flagged(const Flagged& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Flagged>();

@@ -2,9 +2,14 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpFolderTypeInfo;
 KOR_API extern Movel::ManagedMethod* gSmpFolderMethodObjects[4];
+
+namespace Smp { class Folder; }
+template <>
+KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Folder>();
 
 namespace Smp {
 class KOR_API Folder : public virtual Movel::ManagedObject {
@@ -59,6 +64,3 @@ class FolderSkeleton : public virtual Smp::Folder, public Basekit::ObjectImpl {
   ~FolderSkeleton() override = default;
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Folder>();

@@ -2,9 +2,14 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpIdleTypeInfo;
 KOR_API extern Movel::ManagedMethod* gSmpIdleMethodObjects[1];
+
+namespace Smp { class Idle; }
+template <>
+KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Idle>();
 
 namespace Smp {
 class KOR_API Idle : public virtual Movel::ManagedObject {
@@ -34,6 +39,3 @@ class IdleSkeleton : public virtual Smp::Idle, public Basekit::ObjectImpl {
   ~IdleSkeleton() override = default;
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Idle>();

@@ -2,9 +2,11 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.Machine.h"
 
+KOR_API extern const Movel::TypeInfo gSmpMachineStateTypeInfo;
 
 template <>
 KOR_API Movel::EnumType* Movel::GetEnumType<Smp::Machine::State>();
+

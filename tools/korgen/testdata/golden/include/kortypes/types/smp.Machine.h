@@ -2,8 +2,17 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+namespace Smp {
+class Base;
+enum class Color : int;
+}  // namespace Smp
+KOR_API extern const Movel::TypeInfo gSmpMachineTypeInfo;
+
+namespace Smp { class Machine; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Machine>();
 
 namespace Smp {
 class KOR_API Machine : public Movel::DynamicData {
@@ -15,10 +24,10 @@ class KOR_API Machine : public Movel::DynamicData {
   static const char* const STATE_DASH_VALUE;
   static const char* const STATE_PRIVATE;
 
-  Machine();
+  Machine() = default;
   Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states);
   ~Machine() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Machine>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -37,14 +46,10 @@ class KOR_API Machine : public Movel::DynamicData {
   void SwapStates(Basekit::Ref<Movel::Array<Smp::Machine::State>>* const ref);
   Movel::Array<Smp::Machine::State>* GetStates() const;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string class_;
@@ -69,15 +74,7 @@ class KOR_API Machine : public Movel::DynamicData {
   mutable std::atomic<Movel::Array<Smp::Machine::State>*> states_{nullptr};
 
  protected:
-  Machine(const Machine& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
-  KOR_HIDDEN void SwapDeleteRaw(Smp::Base* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapTypeRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapStatesRaw(Movel::Array<Smp::Machine::State>* incoming, Basekit::Ref<Movel::Any>* slot);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Machine(const Machine& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Machine>();

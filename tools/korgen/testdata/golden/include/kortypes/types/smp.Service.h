@@ -2,9 +2,19 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+namespace Smp {
+class Flagged;
+class Folder;
+class Task;
+}  // namespace Smp
+KOR_API extern const Movel::TypeInfo gSmpServiceTypeInfo;
 KOR_API extern Movel::ManagedMethod* gSmpServiceMethodObjects[5];
+
+namespace Smp { class Service; }
+template <>
+KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Service>();
 
 namespace Smp {
 class KOR_API Service : public virtual Movel::ManagedObject {
@@ -71,6 +81,3 @@ class ServiceSkeleton : public virtual Smp::Service, public Basekit::ObjectImpl 
   ~ServiceSkeleton() override = default;
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Service>();

@@ -2,31 +2,35 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.Machine.h"
 
+KOR_API extern const Movel::TypeInfo gSmpStateFaultTypeInfo;
+
+namespace Smp { class StateFault; }
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::StateFault>();
 
 namespace Smp {
 class KOR_API StateFault : public Movel::RuntimeFault {
  public:
   // Thrown for this fault; caught as this class or any ancestor fault's.
+  // Throw() anchors its tables in the library; the rest is inline.
   class KOR_API Exception : public Movel::RuntimeFault::Exception {
    public:
-    explicit Exception(StateFault* fault);
-    Exception(const Exception&);
-    ~Exception() override;
-    StateFault* GetFault() const;
-    Basekit::Exception* Clone() const override;
-    [[noreturn]] void Rethrow() const override;
+    explicit Exception(StateFault* fault) : Movel::RuntimeFault::Exception(fault) {}
+    StateFault* GetFault() const { return static_cast<StateFault*>(Movel::RuntimeFault::Exception::GetFault()); }
+    Basekit::Exception* Clone() const override { return new Exception(*this); }
+    [[noreturn]] void Rethrow() const override { throw Exception(*this); }
     [[noreturn]] void Throw() const override;
   };
   // Throws this fault as its Exception.
   [[noreturn]] void Throw() override;
 
-  StateFault();
+  StateFault() = default;
   explicit StateFault(Smp::Machine::State state);
-  ~StateFault() override;
-  Movel::Type* _GetType() const override;
+  ~StateFault() override = default;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<StateFault>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -34,25 +38,16 @@ class KOR_API StateFault : public Movel::RuntimeFault {
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   Smp::Machine::State state{};
 
  protected:
-  StateFault(const StateFault& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN StateFault(const StateFault& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::StateFault>();

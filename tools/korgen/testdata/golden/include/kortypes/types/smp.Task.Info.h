@@ -2,18 +2,22 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.Task.h"
 #include "kortypes/types/smp.Machine.h"
 
+KOR_API extern const Movel::TypeInfo gSmpTaskInfoTypeInfo;
+
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Task::Info>();
 
 namespace Smp {
 class KOR_API Task::Info : public Movel::DynamicData {
  public:
-  Info();
+  Info() = default;
   Info(const std::string& key, Smp::Machine::State state, const Basekit::Optional<int>& progress, Movel::Any* result, Movel::MethodFault* error, Movel::LocalizableMessage* description);
   ~Info() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Info>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -31,14 +35,10 @@ class KOR_API Task::Info : public Movel::DynamicData {
   void SetDescription(Movel::LocalizableMessage* value);
   void SwapDescription(Basekit::Ref<Movel::LocalizableMessage>* const ref);
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   std::string key;
@@ -51,15 +51,7 @@ class KOR_API Task::Info : public Movel::DynamicData {
   Movel::LocalizableMessage* description_ = nullptr;
 
  protected:
-  Info(const Info& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
-  KOR_HIDDEN void SwapResultRaw(Movel::Any* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapErrorRaw(Movel::MethodFault* incoming, Basekit::Ref<Movel::Any>* slot);
-  KOR_HIDDEN void SwapDescriptionRaw(Movel::LocalizableMessage* incoming, Basekit::Ref<Movel::Any>* slot);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Info(const Info& other);
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Task::Info>();

@@ -2,9 +2,14 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpTaskTypeInfo;
 KOR_API extern Movel::ManagedMethod* gSmpTaskMethodObjects[5];
+
+namespace Smp { class Task; }
+template <>
+KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Task>();
 
 namespace Smp {
 class KOR_API Task : public virtual Movel::ManagedObject {
@@ -71,6 +76,3 @@ class TaskSkeleton : public virtual Smp::Task, public Basekit::ObjectImpl {
   ~TaskSkeleton() override = default;
 };
 }  // namespace Smp
-
-template <>
-KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Task>();

@@ -2,31 +2,35 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.SampleFault.h"
 
+KOR_API extern const Movel::TypeInfo gSmpExtraDeepFaultTypeInfo;
+
+namespace Smp { namespace Extra { class DeepFault; }}
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Extra::DeepFault>();
 
 namespace Smp { namespace Extra {
 class KOR_API DeepFault : public Smp::SampleFault {
  public:
   // Thrown for this fault; caught as this class or any ancestor fault's.
+  // Throw() anchors its tables in the library; the rest is inline.
   class KOR_API Exception : public Smp::SampleFault::Exception {
    public:
-    explicit Exception(DeepFault* fault);
-    Exception(const Exception&);
-    ~Exception() override;
-    DeepFault* GetFault() const;
-    Basekit::Exception* Clone() const override;
-    [[noreturn]] void Rethrow() const override;
+    explicit Exception(DeepFault* fault) : Smp::SampleFault::Exception(fault) {}
+    DeepFault* GetFault() const { return static_cast<DeepFault*>(Smp::SampleFault::Exception::GetFault()); }
+    Basekit::Exception* Clone() const override { return new Exception(*this); }
+    [[noreturn]] void Rethrow() const override { throw Exception(*this); }
     [[noreturn]] void Throw() const override;
   };
   // Throws this fault as its Exception.
   [[noreturn]] void Throw() override;
 
-  DeepFault();
+  DeepFault() = default;
   DeepFault(const Basekit::Optional<std::string>& reason, int code);
-  ~DeepFault() override;
-  Movel::Type* _GetType() const override;
+  ~DeepFault() override = default;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<DeepFault>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -34,25 +38,16 @@ class KOR_API DeepFault : public Smp::SampleFault {
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   int code{};
 
  protected:
-  DeepFault(const DeepFault& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN DeepFault(const DeepFault& other);
 };
 }}  // namespace Smp::Extra
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Extra::DeepFault>();

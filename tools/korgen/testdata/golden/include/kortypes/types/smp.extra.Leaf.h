@@ -2,17 +2,25 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.Middle.h"
 
+namespace Smp {
+class Folder;
+}  // namespace Smp
+KOR_API extern const Movel::TypeInfo gSmpExtraLeafTypeInfo;
+
+namespace Smp { namespace Extra { class Leaf; }}
+template <>
+KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Extra::Leaf>();
 
 namespace Smp { namespace Extra {
 class KOR_API Leaf : public Smp::Middle {
  public:
-  Leaf();
+  Leaf() = default;
   Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder);
   ~Leaf() override;
-  Movel::Type* _GetType() const override;
+  Movel::Type* _GetType() const override { return Movel::GetDoType<Leaf>(); }
   Movel::DataObjectType* _GetDataType() const override;
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
@@ -24,14 +32,10 @@ class KOR_API Leaf : public Smp::Middle {
   void SetFolder(Movel::MoRef* value);
   void SwapFolder(Basekit::Ref<Movel::MoRef>* const ref);
 
-  // Property functions of the type's descriptor; index counts own properties.
-  // Reached through the descriptor only, so not exported.
-  KOR_HIDDEN static void _PropGet(Movel::DataObject* object, int index, void* out);
-  KOR_HIDDEN static const void* _PropPeek(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropSet(Movel::DataObject* object, int index, const void* in);
-  KOR_HIDDEN static void _PropSwap(Movel::DataObject* object, int index, void* io);
-  KOR_HIDDEN static bool _PropIsSet(const Movel::DataObject* object, int index);
-  KOR_HIDDEN static void _PropUnset(Movel::DataObject* object, int index);
+  // How the class holds its own members, for the runtime's table-driven
+  // operations and the descriptor's property functions. Not exported.
+  KOR_HIDDEN static const Movel::FieldInfo _fields[];
+  KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
   short depth{};
@@ -40,13 +44,7 @@ class KOR_API Leaf : public Smp::Middle {
   Movel::MoRef* folder_ = nullptr;
 
  protected:
-  Leaf(const Leaf& other);
-
- private:
-  KOR_HIDDEN void _ReleaseMembers();
-  KOR_HIDDEN void SwapFolderRaw(Movel::MoRef* incoming, Basekit::Ref<Movel::Any>* slot);
+  // Deep copy, reached through _Clone.
+  KOR_HIDDEN Leaf(const Leaf& other);
 };
 }}  // namespace Smp::Extra
-
-template <>
-KOR_API Movel::DataObjectType* Movel::GetDoType<Smp::Extra::Leaf>();

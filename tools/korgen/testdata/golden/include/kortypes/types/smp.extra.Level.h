@@ -2,14 +2,16 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 
+KOR_API extern const Movel::TypeInfo gSmpExtraLevelTypeInfo;
+
+namespace Smp { namespace Extra { enum class Level : int; }}
+template <>
+KOR_API Movel::EnumType* Movel::GetEnumType<Smp::Extra::Level>();
 
 namespace Smp { namespace Extra {
 enum class Level : int { low, high };
 KOR_API extern const char* const LEVEL_LOW;
 KOR_API extern const char* const LEVEL_HIGH;
 }}  // namespace Smp::Extra
-
-template <>
-KOR_API Movel::EnumType* Movel::GetEnumType<Smp::Extra::Level>();

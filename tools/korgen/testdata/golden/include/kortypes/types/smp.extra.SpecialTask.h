@@ -2,10 +2,15 @@
 
 #pragma once
 
-#include "kortypes/fwd.h"
+#include "kortypes/base.h"
 #include "kortypes/types/smp.Task.h"
 
+KOR_API extern const Movel::TypeInfo gSmpExtraSpecialTaskTypeInfo;
 KOR_API extern Movel::ManagedMethod* gSmpExtraSpecialTaskMethodObjects[2];
+
+namespace Smp { namespace Extra { class SpecialTask; }}
+template <>
+KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Extra::SpecialTask>();
 
 namespace Smp { namespace Extra {
 class KOR_API SpecialTask : public virtual Smp::Task {
@@ -50,6 +55,3 @@ class SpecialTaskSkeleton : public virtual Smp::Extra::SpecialTask, public Smp::
   ~SpecialTaskSkeleton() override = default;
 };
 }}  // namespace Smp::Extra
-
-template <>
-KOR_API Movel::ManagedObjectType* Movel::GetMoType<Smp::Extra::SpecialTask>();

@@ -1,0 +1,464 @@
+// The per-kind rules of data object members and the table-driven operations
+// built on them. Each rule below is the only place its kind's behaviour is
+// written: the generated classes and the runtime's own data classes reach
+// their members through these.
+#include "movel/fields.h"
+
+#include <typeinfo>
+#include <utility>
+
+#include "movel/data_object.h"
+#include "movel/size.h"
+#include "movel/type.h"
+
+namespace Movel {
+namespace {
+
+template <class M>
+struct Tag {
+  using type = M;
+};
+
+// Calls fn with a Tag of the member's C++ type.
+template <class F>
+decltype(auto) WithMemberType(const FieldInfo& f, F&& fn) {
+#define MOVEL_VALUE_CASE(kind, V) \
+  case FieldKind::kind:           \
+    return f.optional ? fn(Tag<Basekit::Optional<V>>{}) : fn(Tag<V>{});
+  switch (f.kind) {
+    case FieldKind::kString:
+      return f.optional ? fn(Tag<std::string*>{}) : fn(Tag<std::string>{});
+    MOVEL_VALUE_CASE(kBool, bool)
+    MOVEL_VALUE_CASE(kByte, signed char)
+    MOVEL_VALUE_CASE(kShort, short)
+    MOVEL_VALUE_CASE(kInt, int)
+    MOVEL_VALUE_CASE(kLong, long long)
+    MOVEL_VALUE_CASE(kFloat, float)
+    MOVEL_VALUE_CASE(kDouble, double)
+    MOVEL_VALUE_CASE(kEnum, int)
+    MOVEL_VALUE_CASE(kDateTime, Basekit::System::DateTime)
+    MOVEL_VALUE_CASE(kBinary, std::vector<unsigned char>)
+    MOVEL_VALUE_CASE(kTypeName, TypeName)
+    MOVEL_VALUE_CASE(kMethodName, MethodName)
+    MOVEL_VALUE_CASE(kPropertyPath, PropertyPath)
+    MOVEL_VALUE_CASE(kUri, Uri)
+    case FieldKind::kObject:
+      return fn(Tag<Any*>{});
+    case FieldKind::kArray:
+    default:
+      return fn(Tag<std::atomic<Any*>>{});
+  }
+#undef MOVEL_VALUE_CASE
+}
+
+template <class M>
+M& At(void* object, const FieldInfo& f) {
+  return *reinterpret_cast<M*>(static_cast<char*>(object) + f.offset);
+}
+template <class M>
+const M& At(const void* object, const FieldInfo& f) {
+  return *reinterpret_cast<const M*>(static_cast<const char*>(object) + f.offset);
+}
+
+template <class M>
+struct IsOptional : std::false_type {};
+template <class V>
+struct IsOptional<Basekit::Optional<V>> : std::true_type {};
+
+// ---- the rule of each kind ----
+
+// Deep copy into a default-constructed member.
+template <class M>
+void CopyMember(M& dst, const M& src) {
+  if constexpr (std::is_same<M, std::string*>::value) {
+    if (src) dst = new std::string(*src);
+  } else if constexpr (std::is_same<M, Any*>::value) {
+    dst = CloneOwned(src);
+  } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+    dst.store(CloneOwned(src.load(std::memory_order_acquire)), std::memory_order_release);
+  } else if constexpr (IsOptional<M>::value) {
+    if (src.IsSet()) dst = src.GetValue();
+  } else {
+    dst = src;
+  }
+}
+
+template <class M>
+void ReleaseMember(M& m) noexcept {
+  if constexpr (std::is_same<M, std::string*>::value) {
+    delete m;
+    m = nullptr;
+  } else if constexpr (std::is_same<M, Any*>::value) {
+    Any* old = std::exchange(m, nullptr);
+    if (old) old->DecRef();
+  } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+    if (Any* old = m.exchange(nullptr, std::memory_order_acq_rel)) old->DecRef();
+  }
+}
+
+template <class M>
+constexpr bool kOwns = std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value ||
+                       std::is_same<M, std::atomic<Any*>>::value;
+
+const Any* Held(Any* const& m) { return m; }
+const Any* Held(const std::atomic<Any*>& m) { return m.load(std::memory_order_acquire); }
+
+// Value equality without leniency; date-times compare their instants.
+template <class V>
+bool SameValue(const V& a, const V& b) {
+  return a == b;
+}
+
+// Equality of the two members; with lenient, an optional unset in b agrees
+// with anything in a.
+template <class M>
+bool EqualMember(const M& a, const M& b, Word flags, bool lenient) {
+  if constexpr (std::is_same<M, std::string*>::value) {
+    if (a == b || (a && b && *a == *b)) return true;
+    return lenient && !b;
+  } else if constexpr (std::is_same<M, Any*>::value ||
+                       std::is_same<M, std::atomic<Any*>>::value) {
+    return AreEqualAnysInt(Held(a), Held(b), flags, lenient);
+  } else if constexpr (IsOptional<M>::value) {
+    if (a.IsSet() == b.IsSet() && (!a.IsSet() || SameValue(a.GetValue(), b.GetValue()))) return true;
+    return lenient && !b.IsSet();
+  } else {
+    return SameValue(a, b);
+  }
+}
+
+// Bytes the member owns outside its object. Only texts count among values:
+// a binary's bytes, like numbers, are part of the object's own size.
+template <class M>
+unsigned OwnedSize(const M& m, RoundFn r) {
+  if constexpr (std::is_same<M, std::string>::value) {
+    return GetExtraSize(r, m);
+  } else if constexpr (std::is_same<M, std::string*>::value) {
+    return m ? r(static_cast<unsigned>(sizeof(std::string))) + GetExtraSize(r, *m) : 0u;
+  } else if constexpr (std::is_same<M, Any*>::value ||
+                       std::is_same<M, std::atomic<Any*>>::value) {
+    const Any* held = Held(m);
+    return held ? held->_GetSize(r) : 0u;
+  } else {
+    (void)m;
+    (void)r;
+    return 0u;
+  }
+}
+
+const Any* NonEmpty(const Any* a) {
+  return a && static_cast<const Collection*>(a)->GetLength() > 0 ? a : nullptr;
+}
+
+Any* Narrow(const FieldInfo& f, Any* value) { return f.narrow ? f.narrow(value) : value; }
+
+// ---- diff paths ----
+
+// One step of a path, kept on the stack while a diff descends: the property
+// name, and an element index for elements of arrays of objects. The string
+// is only built for a path that is reported.
+struct PathNode {
+  const PathNode* parent;
+  const std::string* prefix;  // the root's: the caller's prefix
+  const char* name;
+  int index;  // -1, or the element's index in the array named name
+};
+
+std::string Materialize(const PathNode* node) {
+  const PathNode* chain[64];
+  std::size_t depth = 0;
+  std::size_t length = 0;
+  std::vector<const PathNode*> deep;
+  const PathNode* n = node;
+  for (; n->parent; n = n->parent) {
+    if (depth < 64) {
+      chain[depth++] = n;
+    } else {
+      deep.push_back(n);
+    }
+    length += 1 + std::char_traits<char>::length(n->name) + (n->index >= 0 ? 12 : 0);
+  }
+  std::string path;
+  path.reserve(n->prefix->size() + length);
+  path += *n->prefix;
+  auto append = [&path](const PathNode* step) {
+    path += '.';
+    path += step->name;
+    if (step->index >= 0) {
+      path += '[';
+      path += std::to_string(step->index);
+      path += ']';
+    }
+  };
+  for (auto it = deep.rbegin(); it != deep.rend(); ++it) append(*it);
+  while (depth > 0) append(chain[--depth]);
+  return path;
+}
+
+void DiffLevels(const void* a, const void* b, const DataLayout& layout, const PathNode* at,
+                PropertyDiffSet& set);
+
+// Two values held at one path: data objects with a layout are walked in
+// place; everything else reports itself through its class's own diff.
+void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
+                PropertyDiffSet& set) {
+  if (!x && !y) return;
+  if (!x || !y || typeid(*x) != typeid(*y)) {
+    set.Append(PropertyPath(Materialize(at)));
+    return;
+  }
+  if (dataObjects) {
+    const DataLayout* layout = static_cast<const DataObject*>(x)->_GetDataType()->GetLayout();
+    if (layout) {
+      DiffLevels(x, y, *layout, at, set);
+      return;
+    }
+  }
+  x->_DiffProperties(y, Materialize(at), set);
+}
+
+void DiffArrays(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
+                PropertyDiffSet& set) {
+  if (!x && !y) return;
+  if (!x || !y || typeid(*x) != typeid(*y)) {
+    set.Append(PropertyPath(Materialize(at)));
+    return;
+  }
+  const auto* xs = dynamic_cast<const DataArrayBase*>(x);
+  if (!xs) {
+    // Arrays of values are reported whole.
+    if (!x->_IsEqual(y, false)) set.Append(PropertyPath(Materialize(at)));
+    return;
+  }
+  const auto* ys = static_cast<const DataArrayBase*>(y);
+  const auto& xi = xs->GetItems();
+  const auto& yi = ys->GetItems();
+  if (xi.size() != yi.size()) {
+    set.Append(PropertyPath(Materialize(at)));
+    return;
+  }
+  for (std::size_t i = 0; i < xi.size(); ++i) {
+    PathNode element{at->parent, at->prefix, at->name, static_cast<int>(i)};
+    DiffValues(xi[i], yi[i], dataObjects, &element, set);
+  }
+}
+
+void DiffLevels(const void* a, const void* b, const DataLayout& layout, const PathNode* at,
+                PropertyDiffSet& set) {
+  if (layout.parent) DiffLevels(a, b, *layout.parent, at, set);
+  for (std::uint32_t i = 0; i < layout.count; ++i) {
+    const FieldInfo& f = layout.fields[i];
+    PathNode here{at, nullptr, layout.properties[i].name, -1};
+    WithMemberType(f, [&](auto tag) {
+      using M = typename decltype(tag)::type;
+      const M& x = At<M>(a, f);
+      const M& y = At<M>(b, f);
+      if constexpr (std::is_same<M, Any*>::value) {
+        DiffValues(x, y, f.dataObjects, &here, set);
+      } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+        DiffArrays(Held(x), Held(y), f.dataObjects, &here, set);
+      } else {
+        if (!EqualMember(x, y, 0, false)) set.Append(PropertyPath(Materialize(&here)));
+      }
+    });
+  }
+}
+
+}  // namespace
+
+void CopyFields(DataObject* self, const DataObject* other, const DataLayout& layout) {
+  try {
+    for (std::uint32_t i = 0; i < layout.count; ++i) {
+      const FieldInfo& f = layout.fields[i];
+      WithMemberType(f, [&](auto tag) {
+        using M = typename decltype(tag)::type;
+        CopyMember(At<M>(self, f), At<M>(other, f));
+      });
+    }
+  } catch (...) {
+    ReleaseFields(self, layout);
+    throw;
+  }
+}
+
+void ReleaseFields(DataObject* self, const DataLayout& layout) noexcept {
+  for (std::uint32_t i = layout.count; i-- > 0;) {
+    const FieldInfo& f = layout.fields[i];
+    WithMemberType(f, [&](auto tag) {
+      using M = typename decltype(tag)::type;
+      if constexpr (kOwns<M>) ReleaseMember(At<M>(self, f));
+    });
+  }
+}
+
+bool FieldsEqual(const DataObject* a, const DataObject* b, const DataLayout& layout,
+                 bool lenient) {
+  for (const DataLayout* l = &layout; l; l = l->parent) {
+    for (std::uint32_t i = 0; i < l->count; ++i) {
+      const FieldInfo& f = l->fields[i];
+      const Word flags = l->properties[i].flags & ~Word{kFlagReadOnly};
+      const bool equal = WithMemberType(f, [&](auto tag) {
+        using M = typename decltype(tag)::type;
+        return EqualMember(At<M>(a, f), At<M>(b, f), flags, lenient);
+      });
+      if (!equal) return false;
+    }
+  }
+  return true;
+}
+
+void DiffFields(const DataObject* a, const DataObject* b, const std::string& prefix,
+                PropertyDiffSet& set, const DataLayout& layout) {
+  PathNode root{nullptr, &prefix, nullptr, -1};
+  DiffLevels(a, b, layout, &root, set);
+}
+
+unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r) {
+  unsigned total = r(layout.size);
+  for (const DataLayout* l = &layout; l; l = l->parent) {
+    for (std::uint32_t i = 0; i < l->count; ++i) {
+      const FieldInfo& f = l->fields[i];
+      total += WithMemberType(f, [&](auto tag) {
+        using M = typename decltype(tag)::type;
+        return OwnedSize(At<M>(self, f), r);
+      });
+    }
+  }
+  return total + DynamicData::_GetRootMembersSize(self, r);
+}
+
+void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
+  const FieldInfo& f = layout.fields[index];
+  WithMemberType(f, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    M& m = At<M>(o, f);
+    if constexpr (std::is_same<M, std::string*>::value) {
+      *static_cast<std::string*>(out) = m ? *m : std::string();
+    } else if constexpr (std::is_same<M, Any*>::value) {
+      *static_cast<Basekit::Ref<Any>*>(out) = m;
+    } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+      Any* held = m.load(std::memory_order_acquire);
+      if (!held) {
+        Any* made = f.makeArray();
+        made->IncRef();
+        if (m.compare_exchange_strong(held, made, std::memory_order_acq_rel)) {
+          held = made;
+        } else {
+          made->DecRef();  // another caller installed one first
+        }
+      }
+      *static_cast<Basekit::Ref<Any>*>(out) = held;
+    } else if constexpr (IsOptional<M>::value) {
+      using V = std::remove_reference_t<decltype(m.GetValue())>;
+      *static_cast<V*>(out) = m.GetValue();
+    } else {
+      *static_cast<M*>(out) = m;
+    }
+  });
+}
+
+const void* FieldPeek(const DataLayout& layout, const DataObject* o, int index) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return nullptr;
+  const FieldInfo& f = layout.fields[index];
+  return WithMemberType(f, [&](auto tag) -> const void* {
+    using M = typename decltype(tag)::type;
+    const M& m = At<M>(o, f);
+    if constexpr (std::is_same<M, std::string*>::value) {
+      return m;
+    } else if constexpr (std::is_same<M, Any*>::value) {
+      return m;
+    } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+      return NonEmpty(Held(m));
+    } else if constexpr (IsOptional<M>::value) {
+      return m.IsSet() ? &m.GetValue() : nullptr;
+    } else {
+      return &m;
+    }
+  });
+}
+
+void FieldSet(const DataLayout& layout, DataObject* o, int index, const void* in) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
+  const FieldInfo& f = layout.fields[index];
+  WithMemberType(f, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    M& m = At<M>(o, f);
+    if constexpr (std::is_same<M, std::string*>::value) {
+      SetOptionalString(m, *static_cast<const std::string*>(in));
+    } else if constexpr (std::is_same<M, Any*>::value) {
+      // The class is checked before anything changes.
+      AssignObject(m, Narrow(f, *static_cast<Any* const*>(in)));
+    } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+      AssignArray(m, Narrow(f, *static_cast<Any* const*>(in)));
+    } else if constexpr (IsOptional<M>::value) {
+      using V = std::remove_reference_t<decltype(m.GetValue())>;
+      m = *static_cast<const V*>(in);
+    } else {
+      m = *static_cast<const M*>(in);
+    }
+  });
+}
+
+void FieldSwap(const DataLayout& layout, DataObject* o, int index, void* inout) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
+  const FieldInfo& f = layout.fields[index];
+  WithMemberType(f, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    M& m = At<M>(o, f);
+    if constexpr (std::is_same<M, Any*>::value) {
+      auto& slot = *static_cast<Basekit::Ref<Any>*>(inout);
+      Any* incoming = Narrow(f, slot.Get());
+      slot.ExchangeRaw(std::exchange(m, incoming));
+    } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+      auto& slot = *static_cast<Basekit::Ref<Any>*>(inout);
+      Any* incoming = Narrow(f, slot.Get());
+      slot.ExchangeRaw(m.exchange(incoming, std::memory_order_acq_rel));
+    } else if constexpr (IsOptional<M>::value) {
+      m.Swap(*static_cast<M*>(inout));
+    } else {
+      using std::swap;
+      swap(m, *static_cast<M*>(inout));
+    }
+  });
+}
+
+bool FieldIsSet(const DataLayout& layout, const DataObject* o, int index) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return true;
+  const FieldInfo& f = layout.fields[index];
+  return WithMemberType(f, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    const M& m = At<M>(o, f);
+    if constexpr (std::is_same<M, std::string*>::value) {
+      return m != nullptr;
+    } else if constexpr (std::is_same<M, Any*>::value) {
+      return m != nullptr;
+    } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+      return NonEmpty(Held(m)) != nullptr;
+    } else if constexpr (IsOptional<M>::value) {
+      return m.IsSet();
+    } else {
+      (void)m;
+      return true;
+    }
+  });
+}
+
+void FieldUnset(const DataLayout& layout, DataObject* o, int index) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
+  const FieldInfo& f = layout.fields[index];
+  if (!f.optional) return;  // required properties stay as they are
+  WithMemberType(f, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    M& m = At<M>(o, f);
+    if constexpr (kOwns<M>) {
+      ReleaseMember(m);
+    } else if constexpr (IsOptional<M>::value) {
+      m.Unset();
+    } else {
+      (void)m;
+    }
+  });
+}
+
+}  // namespace Movel
