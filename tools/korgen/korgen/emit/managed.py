@@ -120,12 +120,18 @@ def operations(ctx, t):
     return ops
 
 
+def _flat_name(t):
+    """Stubs and skeletons live at namespace scope, so a nested managed type's
+    path is joined: kor.host.DiskManager.Lease gives DiskManagerLease."""
+    return "".join(t.name[len(t.module) + 1:].split("."))
+
+
 def stub_name(t):
-    return names.simple_name(t.name) + "Stub"
+    return _flat_name(t) + "Stub"
 
 
 def stub_class(t):
-    return names.cpp_class(t.name) + "Stub"
+    return names.module_namespace(t.module) + "::" + stub_name(t)
 
 
 def interface_header(ctx, t, nested_decls, qual):
@@ -277,11 +283,11 @@ def create_stub_source(ctx, t):
 
 
 def skeleton_name(t):
-    return names.simple_name(t.name) + "Skeleton"
+    return _flat_name(t) + "Skeleton"
 
 
 def skeleton_class(t):
-    return names.cpp_class(t.name) + "Skeleton"
+    return names.module_namespace(t.module) + "::" + skeleton_name(t)
 
 
 def skeleton_header(ctx, t):
