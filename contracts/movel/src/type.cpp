@@ -142,14 +142,19 @@ std::vector<Type*> ManagedMethod::GetFaults() const {
 
 StructuredType::StructuredType(Word kind, const TypeInfo* info, const TypeInfo* parent,
                                const PropertyInfo* properties)
-    : Type(kind, info), parentInfo_(parent) {
-  size_t count = 0;
-  for (const PropertyInfo* p = properties; p && p->name; ++p) ++count;
-  properties_.reserve(count);
-  int index = 0;
-  for (const PropertyInfo* p = properties; p && p->name; ++p) {
-    properties_.emplace_back(*p, this, index++);
-  }
+    : Type(kind, info), parentInfo_(parent), propertyRecords_(properties) {}
+
+const std::vector<Property>& StructuredType::GetOwnProperties() const {
+  std::call_once(propertiesMade_, [this] {
+    size_t count = 0;
+    for (const PropertyInfo* p = propertyRecords_; p && p->name; ++p) ++count;
+    properties_.reserve(count);
+    int index = 0;
+    for (const PropertyInfo* p = propertyRecords_; p && p->name; ++p) {
+      properties_.emplace_back(*p, this, index++);
+    }
+  });
+  return properties_;
 }
 
 namespace {
@@ -175,7 +180,7 @@ std::vector<const Property*> StructuredType::GetAllProperties() const {
   });
   std::vector<const Property*> all;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    for (const Property& p : (*it)->properties_) all.push_back(&p);
+    for (const Property& p : (*it)->GetOwnProperties()) all.push_back(&p);
   }
   return all;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -187,7 +188,9 @@ class MOVEL_API StructuredType : public Type {
   // The parent type (a runtime root such as tydef.DynamicData at the top).
   Type* GetParent() const { return Movel::GetType(parentInfo_); }
   const TypeInfo* GetParentTypeInfo() const noexcept { return parentInfo_; }
-  const std::vector<Property>& GetOwnProperties() const noexcept { return properties_; }
+  // Made from the record on first use, so registration itself allocates
+  // nothing per property.
+  const std::vector<Property>& GetOwnProperties() const;
   // Every property, inherited ones first (root first), then own ones.
   std::vector<const Property*> GetAllProperties() const;
   // Searches own properties, then the parent chain.
@@ -201,7 +204,9 @@ class MOVEL_API StructuredType : public Type {
 
  private:
   const TypeInfo* parentInfo_;
-  std::vector<Property> properties_;
+  const PropertyInfo* propertyRecords_;
+  mutable std::once_flag propertiesMade_;
+  mutable std::vector<Property> properties_;
 };
 
 class MOVEL_API DataObjectType : public StructuredType {

@@ -303,6 +303,13 @@ void NoDispatch(Movel::ManagedObject* target, int index, Basekit::RefVector<Move
 
 COMMON_CPP = BANNER + """#include "common.h"
 
+#include <exception>
+
+// The pure slots of the interfaces' tables point here. A definition of the
+// library's own keeps those thousands of entries relative (packed, with no
+// symbol to look up at load); like the runtime's, it ends the process.
+extern "C" KOR_HIDDEN void __cxa_pure_virtual() { std::terminate(); }
+
 namespace kortypes_detail {
 
 const Movel::PropertyInfo kNoProperties[] = {
