@@ -7,9 +7,11 @@ Counts are checked against what other commands (and so other code paths of
 the tool) report, not against numbers copied from the schema.
 """
 import json
+import os
 import re
 import subprocess
 import sys
+import tempfile
 import unittest
 
 TOOL = None
@@ -18,6 +20,17 @@ TOOL = None
 def run(*args):
     proc = subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
     return proc.returncode, proc.stdout, proc.stderr
+
+
+_described = None
+
+
+def described_library_types():
+    """describe --json of every library type, by name (computed once)."""
+    global _described
+    if _described is None:
+        _described = {t["name"]: run_json("describe", t["name"]) for t in run_json("list")["types"]}
+    return _described
 
 
 def run_json(*args):
@@ -96,7 +109,7 @@ class EveryType(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.listed = run_json("list")["types"]
-        cls.described = {t["name"]: run_json("describe", t["name"]) for t in cls.listed}
+        cls.described = described_library_types()
 
     def test_describe_matches_list(self):
         for t in self.listed:
@@ -198,7 +211,130 @@ class ListFilters(unittest.TestCase):
         self.assertEqual(lines[-1], f"{len(rows)} types")
 
 
+# Every quantity the budget may name, derived here from describe output.
+QUANTITIES = [
+    "types.total", "types.managed", "types.data", "types.fault", "types.enum",
+    "properties.data", "properties.managed", "methods", "parameters", "methods.task",
+    "methods.internal", "methods.withPrivilegeOverrides", "methodConstants.types",
+    "methodObjects.entries", "parents.dynamicData", "parents.managedObject",
+    "parents.runtimeFault", "parents.notEnoughLicenses", "parents.invalidArgument",
+    "parents.securityError", "parents.methodFault", "parents.notSupported",
+    "redeclaresDynamicProperty", "managedProperties.privilegeNull",
+    "dataProperties.withPrivilege", "dataProperties.localizable",
+] + [f"flags.{bit}.{where}"
+     for bit, wheres in (("array", ("dataProps", "managedProps", "params", "results")),
+                         ("optional", ("dataProps", "managedProps", "params", "results")),
+                         ("readonly", ("dataProps", "managedProps")),
+                         ("linkable", ("dataProps",)), ("link", ("dataProps",)),
+                         ("secret", ("dataProps", "params", "results")),
+                         ("stat", ("dataProps", "managedProps")))
+     for where in wheres]
+
+FLAG_NAMES = {"array": "array", "optional": "optional", "readonly": "read-only",
+              "linkable": "linkable", "link": "link", "secret": "secret", "stat": "statistics"}
+FAULT_PARENTS = {"tydef.RuntimeFault": "runtimeFault", "tydef.fault.NotEnoughLicenses": "notEnoughLicenses",
+                 "tydef.fault.InvalidArgument": "invalidArgument", "tydef.fault.SecurityError": "securityError",
+                 "tydef.MethodFault": "methodFault", "tydef.fault.NotSupported": "notSupported"}
+
+
+def derive_quantities(d):
+    """The budget quantities of one described type, counted from its description."""
+    q = dict.fromkeys(QUANTITIES, 0)
+    q["types.total"] = 1
+    q["types." + d["kind"]] = 1
+
+    def flags(where, flag_list):
+        for bit, name in FLAG_NAMES.items():
+            key = f"flags.{bit}.{where}"
+            if name in flag_list and key in q:
+                q[key] += 1
+
+    own = [p for p in d.get("properties", []) if not p["inherited"]]
+    parent = d["parents"][0] if d.get("parents") else None
+    if d["kind"] in ("data", "fault"):
+        q["parents.dynamicData"] = parent == "tydef.DynamicData"
+        if d["kind"] == "fault" and parent in FAULT_PARENTS:
+            q["parents." + FAULT_PARENTS[parent]] = 1
+        q["redeclaresDynamicProperty"] = d["redeclaresDynamicProperty"]
+        q["properties.data"] = len(own)
+        for p in own:
+            q["dataProperties.withPrivilege"] += p["privilege"] is not None
+            q["dataProperties.localizable"] += p["localizable"]
+            flags("dataProps", p["flags"])
+    elif d["kind"] == "managed":
+        q["parents.managedObject"] = parent == "tydef.ManagedObject"
+        q["properties.managed"] = len(own)
+        for p in own:
+            q["managedProperties.privilegeNull"] += p["privilege"] is None
+            flags("managedProps", p["flags"])
+        q["methods"] = len(d["methods"])
+        q["methodConstants.types"] = bool(d["methods"])
+        q["methodObjects.entries"] = len(d["methods"]) + len(d["propertyReads"])
+        for m in d["methods"]:
+            q["methods.task"] += "task" in m["flags"]
+            q["methods.internal"] += "internal" in m["flags"]
+            q["methods.withPrivilegeOverrides"] += bool(m["privilegeOverrides"])
+            q["parameters"] += len(m["parameters"])
+            for p in m["parameters"]:
+                flags("params", p["flags"])
+            if m["result"] is not None:  # null for a method without result
+                flags("results", m["result"]["flags"])
+    return {k: int(v) for k, v in q.items()}
+
+
 class Stats(unittest.TestCase):
+    def test_budget_counts_match_describe_for_every_quantity(self):
+        # A budget naming every quantity, with room for anything: the tool's
+        # per-module declared counts must equal those derived from describe.
+        described = described_library_types().values()
+        expected = {}
+        for d in described:
+            per_module = expected.setdefault(d["module"], dict.fromkeys(QUANTITIES, 0))
+            for k, v in derive_quantities(d).items():
+                per_module[k] += v
+        modules = [m["name"] for m in run_json("stats")["modules"]]
+        with tempfile.NamedTemporaryFile("w", suffix=".tsv", delete=False) as f:
+            f.write("# module\t" + "\t".join(QUANTITIES) + "\n")
+            for m in modules:
+                f.write(m + "\t" + "\t".join(["99999"] * len(QUANTITIES)) + "\n")
+        try:
+            code, out, err = run("stats", "--json", "--check", "--budget", f.name)
+        finally:
+            os.unlink(f.name)
+        self.assertEqual(code, 0, err)
+        budget = json.loads(out)["budget"]
+        self.assertEqual(budget["columns"], QUANTITIES)
+        self.assertTrue(budget["fits"])
+        for m in budget["modules"]:
+            want = expected.get(m["name"], dict.fromkeys(QUANTITIES, 0))
+            for key in QUANTITIES:
+                self.assertEqual(m["declared"][key], want[key], (m["name"], key))
+        # Something of each family was counted at all.
+        total = budget["total"]["declared"]
+        for key in ("methods.task", "flags.secret.params", "flags.secret.results",
+                    "flags.stat.managedProps", "parents.dynamicData", "parents.managedObject",
+                    "redeclaresDynamicProperty", "dataProperties.localizable"):
+            self.assertGreater(total[key], 0, key)
+
+    def test_module_option_narrows_to_one_module(self):
+        s = run_json("stats", "--module", "kor")
+        self.assertEqual([m["name"] for m in s["modules"]], ["kor"])
+        self.assertEqual([m["name"] for m in s["budget"]["modules"]], ["kor"])
+        self.assertEqual(s["budget"]["unknownModules"], [])
+        code, out, _ = run("stats", "--module", "kor")
+        self.assertEqual(code, 0)
+        self.assertNotIn("\nkor.host ", out)
+        code, _, err = run("stats", "--module", "kor.nothing")
+        self.assertEqual(code, 1)
+        self.assertIn("unknown module 'kor.nothing'", err)
+
+    def test_text_fits_100_columns(self):
+        code, out, _ = run("stats")
+        self.assertEqual(code, 0)
+        long_lines = [l for l in out.splitlines() if len(l) > 100]
+        self.assertEqual(long_lines, [])
+        self.assertIn("Declared against the budget in ", out)
+
     def test_totals_are_the_sum_of_the_modules(self):
         s = run_json("stats")
         for key, value in s["total"].items():

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
+#include "budget.h"
 #include "catalogue.h"
 #include "json_writer.h"
 #include "text_table.h"
@@ -25,7 +27,8 @@ const std::vector<Command>& Commands() {
       {"describe", "NAME", "one type in detail, by wire or WSDL name", RunDescribe},
       {"versions", "[--namespace NS] | --is A B",
        "a version table (\"kor\" by default), or whether A is B or descends from it", RunVersions},
-      {"stats", "", "types, properties and methods counted per module and in total", RunStats},
+      {"stats", "[--module M] [--budget F] [--check]",
+       "counts per module and in total, declared against the catalogue budget", RunStats},
       {"demo", "", "a client and an in-process server talking through stubs", RunDemo},
   };
   return kCommands;
@@ -54,7 +57,8 @@ void PrintUsage(std::ostream& out) {
          "  --json     output for scripts (one JSON document on stdout)\n"
          "  --help     this text; after a command, that command's usage\n"
          "  --version  the tool's version\n\n"
-         "exit status: 0 success, 1 not found (or \"no\" for versions --is), 2 usage error\n";
+         "exit status: 0 success, 1 not found (or \"no\" for versions --is, or over budget for\n"
+         "             stats --check), 2 usage error (or an unreadable budget)\n";
 }
 
 }  // namespace
@@ -360,19 +364,26 @@ struct CountColumn {
   long long Counts::*field;
 };
 
+// Headers are short so that the table fits 100 columns; kCountLegend
+// spells them out under the table.
 const CountColumn kCountColumns[] = {
-    {"MANAGED", "managed", &Counts::managed},
-    {"DATA", "data", &Counts::data},
-    {"FAULT", "fault", &Counts::fault},
+    {"MO", "managed", &Counts::managed},
+    {"DO", "data", &Counts::data},
+    {"FLT", "fault", &Counts::fault},
     {"ENUM", "enum", &Counts::enums},
-    {"DO PROPS", "dataObjectProperties", &Counts::dataProperties},
-    {"MO PROPS", "managedObjectProperties", &Counts::managedProperties},
-    {"METHODS", "methods", &Counts::methods},
-    {"PARAMS", "parameters", &Counts::parameters},
-    {"MO ENTRIES", "methodObjectEntries", &Counts::methodObjects},
-    {"ARRAY PROPS", "arrayProperties", &Counts::arrayProperties},
-    {"OPTIONAL PROPS", "optionalProperties", &Counts::optionalProperties},
+    {"DO P", "dataObjectProperties", &Counts::dataProperties},
+    {"MO P", "managedObjectProperties", &Counts::managedProperties},
+    {"METH", "methods", &Counts::methods},
+    {"PARAM", "parameters", &Counts::parameters},
+    {"ENTR", "methodObjectEntries", &Counts::methodObjects},
+    {"ARR", "arrayProperties", &Counts::arrayProperties},
+    {"OPT", "optionalProperties", &Counts::optionalProperties},
 };
+
+const char kCountLegend[] =
+    "MO/DO/FLT/ENUM: managed, data, fault and enumeration types; DO P/MO P: own properties of\n"
+    "data and fault / managed types; METH: methods; PARAM: their parameters; ENTR: method-object\n"
+    "entries (methods and property reads); ARR/OPT: properties with the array / optional bit\n";
 
 Counts CountModule(const Module& module) {
   Counts c;
@@ -429,11 +440,176 @@ long long TargetTypes(const std::string& module) {
   return 0;
 }
 
+// Budget support for stats.
+
+#ifndef KORTYPES_BUDGET_FILE
+#define KORTYPES_BUDGET_FILE ""
+#endif
+
+long long ColumnIndex(const Budget& budget, const char* key) {
+  for (size_t i = 0; i < budget.columns.size(); ++i) {
+    if (budget.columns[i] == key) return static_cast<long long>(i);
+  }
+  return -1;
+}
+
+void WriteKeyedValues(JsonWriter& json, const std::vector<std::string>& keys,
+                      const std::vector<long long>& values) {
+  json.BeginObject();
+  for (size_t i = 0; i < keys.size(); ++i) json.FieldInt(keys[i], values[i]);
+  json.EndObject();
+}
+
+void WriteBudgetJson(JsonWriter& json, const Budget& budget, const BudgetComparison& cmp) {
+  json.BeginObject().FieldString("file", budget.file).FieldStrings("columns", budget.columns);
+  json.Key("modules").BeginArray();
+  for (const BudgetComparison::ModuleRow& m : cmp.modules) {
+    json.BeginObject().FieldString("name", m.module).Key("declared");
+    WriteKeyedValues(json, budget.columns, m.declared);
+    json.Key("budget");
+    if (m.budget) {
+      WriteKeyedValues(json, budget.columns, m.budget->values);
+    } else {
+      json.Null();
+    }
+    json.FieldStrings("over", m.over).EndObject();
+  }
+  json.EndArray().Key("total").BeginObject().Key("declared");
+  WriteKeyedValues(json, budget.columns, cmp.declaredTotal);
+  std::vector<long long> budgetTotal;
+  for (size_t i = 0; i < budget.columns.size(); ++i) budgetTotal.push_back(budget.ColumnTotal(i));
+  json.Key("budget");
+  WriteKeyedValues(json, budget.columns, budgetTotal);
+  json.EndObject().Key("overruns").BeginArray();
+  for (const Overrun& o : cmp.overruns) {
+    json.BeginObject()
+        .FieldString("module", o.module)
+        .FieldString("column", o.column)
+        .FieldInt("declared", o.declared)
+        .FieldInt("budget", o.budget)
+        .EndObject();
+  }
+  json.EndArray()
+      .FieldStrings("unbudgetedModules", cmp.unbudgeted)
+      .FieldStrings("unknownModules", cmp.unknown)
+      .FieldBool("fits", cmp.Fits())
+      .EndObject();
+}
+
+// Per module, the main quantities as declared/budget; then every column
+// summed over the modules; then what does not fit.
+void PrintBudget(std::ostream& out, const Budget& budget, const BudgetComparison& cmp,
+                 bool allModules) {
+  out << "\nDeclared against the budget in " << budget.file << ":\n";
+  static const char* const kShown[][2] = {
+      {"TYPES", "types.total"},       {"DO PROPS", "properties.data"},
+      {"MO PROPS", "properties.managed"}, {"METHODS", "methods"},
+      {"PARAMS", "parameters"},
+  };
+  std::vector<std::string> headers{"MODULE"};
+  std::vector<long long> shownColumns;
+  for (const auto& shown : kShown) {
+    long long column = ColumnIndex(budget, shown[1]);
+    // types.total is rarely a column; the four kinds make it up.
+    if (column < 0 && std::string(shown[1]) != "types.total") continue;
+    headers.emplace_back(shown[0]);
+    shownColumns.push_back(column);
+  }
+  headers.emplace_back("DONE");
+  headers.emplace_back("OVER");
+  TextTable table(headers);
+  for (size_t i = 1; i + 1 < headers.size(); ++i) table.AlignRight(i);
+  const char* const kKinds[] = {"types.managed", "types.data", "types.fault", "types.enum"};
+  auto typeCells = [&](const std::vector<long long>& declared, const std::vector<long long>* limit,
+                       long long* have, long long* want) {
+    *have = 0, *want = 0;
+    bool complete = true;
+    for (const char* kind : kKinds) {
+      long long c = ColumnIndex(budget, kind);
+      if (c < 0) {
+        complete = false;
+        continue;
+      }
+      *have += declared[static_cast<size_t>(c)];
+      if (limit) *want += (*limit)[static_cast<size_t>(c)];
+    }
+    return complete;
+  };
+  auto rowCells = [&](const std::string& name, const std::vector<long long>& declared,
+                      const std::vector<long long>* limit, std::string over) {
+    std::vector<std::string> cells{name};
+    long long have = 0, want = 0;
+    bool typesBudgeted = typeCells(declared, limit, &have, &want);
+    for (long long column : shownColumns) {
+      if (column < 0) {
+        cells.push_back(typesBudgeted && limit ? std::to_string(have) + "/" + std::to_string(want)
+                                               : std::to_string(have));
+        continue;
+      }
+      size_t c = static_cast<size_t>(column);
+      cells.push_back(limit ? std::to_string(declared[c]) + "/" + std::to_string((*limit)[c])
+                            : std::to_string(declared[c]));
+    }
+    cells.push_back(typesBudgeted && limit && want ? std::to_string(have * 100 / want) + "%" : "-");
+    cells.push_back(std::move(over));
+    return cells;
+  };
+  for (const BudgetComparison::ModuleRow& m : cmp.modules) {
+    std::string over = m.budget ? (m.over.empty() ? "-" : std::to_string(m.over.size())) : "no budget";
+    table.AddRow(rowCells(m.module, m.declared, m.budget ? &m.budget->values : nullptr, over));
+  }
+  if (allModules) {
+    std::vector<long long> budgetTotal;
+    for (size_t i = 0; i < budget.columns.size(); ++i) budgetTotal.push_back(budget.ColumnTotal(i));
+    table.AddRule();
+    table.AddRow(rowCells("total", cmp.declaredTotal, &budgetTotal,
+                          cmp.overruns.empty() ? "-" : std::to_string(cmp.overruns.size())));
+  }
+  table.Print(out);
+
+  // Every column: declared and budget over the modules shown.
+  out << '\n';
+  TextTable columns({"COLUMN", "DECLARED", "BUDGET", "LEFT", "OVER IN"});
+  for (size_t i = 1; i < 4; ++i) columns.AlignRight(i);
+  for (size_t i = 0; i < budget.columns.size(); ++i) {
+    long long have = 0, want = 0;
+    std::vector<std::string> overIn;
+    for (const BudgetComparison::ModuleRow& m : cmp.modules) {
+      have += m.declared[i];
+      if (m.budget) want += m.budget->values[i];
+      if (std::find(m.over.begin(), m.over.end(), budget.columns[i]) != m.over.end()) {
+        overIn.push_back(m.module);
+      }
+    }
+    if (allModules) want = budget.ColumnTotal(i);
+    // A few names, then how many more, to keep the line short.
+    if (overIn.size() > 3) {
+      size_t more = overIn.size() - 3;
+      overIn.resize(3);
+      overIn.push_back("+" + std::to_string(more));
+    }
+    columns.AddRow({budget.columns[i], std::to_string(have), std::to_string(want),
+                    std::to_string(want - have), JoinOrDash(overIn)});
+  }
+  columns.Print(out);
+
+  for (const Overrun& o : cmp.overruns) {
+    out << "over budget: " << o.module << ' ' << o.column << ": declares " << o.declared
+        << ", budget " << o.budget << '\n';
+  }
+  for (const std::string& m : cmp.unbudgeted) out << "no budget row: " << m << '\n';
+  if (allModules) {
+    for (const std::string& m : cmp.unknown) out << "budget row for no registered module: " << m << '\n';
+  }
+}
+
 }  // namespace
 
 int RunStats(const Invocation& inv) {
   Options opt;
-  if (int status = ParseOptions(inv, {}, {}, 0, 0, &opt); status >= 0) return status;
+  if (int status = ParseOptions(inv, {"--check"}, {"--budget", "--module"}, 0, 0, &opt); status >= 0) {
+    return status;
+  }
   Catalogue catalogue;
   std::vector<const Module*> modules = catalogue.Modules();
   std::vector<Counts> rows;
@@ -445,10 +621,56 @@ int RunStats(const Invocation& inv) {
   int loaders = static_cast<int>(catalogue.Loaders().size());
   int empty = catalogue.EmptyLoaderCount();
 
+  // The budget: the file named by --budget, else the one built in. A missing
+  // built-in file (an installed tool) only means there is nothing to compare
+  // with; a named file that cannot be read, or any malformed file, is an error.
+  const std::string* named = opt.Value("--budget");
+  Budget budget;
+  bool haveBudget = false;
+  std::string budgetNote;
+  std::string path = named ? *named : KORTYPES_BUDGET_FILE;
+  std::string error;
+  if (!path.empty() && LoadBudget(path, &budget, &error)) {
+    haveBudget = true;
+  } else if (named || (!path.empty() && std::ifstream(path).good())) {
+    inv.err << "kortypes stats: " << error << '\n';
+    return kExitUsage;
+  } else {
+    budgetNote = path.empty() ? "no budget file built in" : error;
+  }
+  if (opt.Has("--check") && !haveBudget) {
+    inv.err << "kortypes stats: --check needs a budget (" << budgetNote << ")\n";
+    return kExitUsage;
+  }
+
+  // --module narrows the output to one module.
+  const std::string* only = opt.Value("--module");
+  if (only && !catalogue.HasModule(*only)) {
+    inv.err << "kortypes stats: unknown module '" << *only << "'; modules with types:";
+    for (const Module* m : modules) {
+      if (!m->types.empty()) inv.err << ' ' << m->name;
+    }
+    inv.err << '\n';
+    return kExitNotFound;
+  }
+  std::vector<size_t> shown;
+  for (size_t i = 0; i < modules.size(); ++i) {
+    if (!only || modules[i]->name == *only) shown.push_back(i);
+  }
+
+  BudgetComparison cmp;
+  if (haveBudget) {
+    std::vector<std::pair<std::string, QuantityCounts>> declared;
+    for (size_t i : shown) declared.emplace_back(modules[i]->name, CountQuantities(*modules[i]));
+    cmp = CompareWithBudget(budget, declared);
+    if (only) cmp.unknown.clear();  // rows of the other modules are not "unknown"
+  }
+  int status = opt.Has("--check") && !cmp.Fits() ? kExitNotFound : kExitOk;
+
   if (opt.Has("--json")) {
     JsonWriter json(inv.out);
     json.BeginObject().Key("modules").BeginArray();
-    for (size_t i = 0; i < modules.size(); ++i) {
+    for (size_t i : shown) {
       json.BeginObject().FieldString("name", modules[i]->name).FieldInt("loader", modules[i]->loader);
       WriteCounts(json, rows[i]);
       json.EndObject();
@@ -457,33 +679,47 @@ int RunStats(const Invocation& inv) {
     WriteCounts(json, total);
     json.EndObject().Key("completeCatalogue").BeginObject();
     WriteCounts(json, TargetCounts());
-    json.EndObject().FieldInt("loaders", loaders).FieldInt("emptyLoaders", empty);
+    json.EndObject().FieldInt("loaders", loaders).FieldInt("emptyLoaders", empty).Key("budget");
+    if (haveBudget) {
+      WriteBudgetJson(json, budget, cmp);
+    } else {
+      json.Null();
+    }
     json.EndObject().Finish();
-    return kExitOk;
+    return status;
   }
 
   std::vector<std::string> headers{"MODULE"};
   for (const CountColumn& col : kCountColumns) headers.emplace_back(col.header);
   TextTable table(headers);
   for (size_t i = 1; i < headers.size(); ++i) table.AlignRight(i);
-  for (size_t i = 0; i < modules.size(); ++i) table.AddRow(CountCells(modules[i]->name, rows[i]));
-  table.AddRule();
-  table.AddRow(CountCells("total", total));
-  table.AddRow(CountCells("complete catalogue", TargetCounts()));
+  for (size_t i : shown) table.AddRow(CountCells(modules[i]->name, rows[i]));
+  if (!only) {
+    table.AddRule();
+    table.AddRow(CountCells("total", total));
+    table.AddRow(CountCells("complete catalogue", TargetCounts()));
+  }
   table.Print(inv.out);
-  inv.out << "\nloaders: " << loaders << " (" << empty << " register nothing)\n\n";
+  inv.out << kCountLegend;
+  if (!only) inv.out << "\nloaders: " << loaders << " (" << empty << " register nothing)\n";
 
-  // Types declared per module against the complete catalogue.
+  if (haveBudget) {
+    PrintBudget(inv.out, budget, cmp, !only);
+    return status;
+  }
+
+  // Without a budget: types declared per module against the complete catalogue.
+  inv.out << "\nbudget: none (" << budgetNote << ")\n\n";
   TextTable progress({"MODULE", "TYPES", "OF", "DONE"});
   for (size_t i = 1; i < 4; ++i) progress.AlignRight(i);
-  for (size_t i = 0; i < modules.size(); ++i) {
+  for (size_t i : shown) {
     long long have = rows[i].managed + rows[i].data + rows[i].fault + rows[i].enums;
     long long want = TargetTypes(modules[i]->name);
     progress.AddRow({modules[i]->name, std::to_string(have), std::to_string(want),
                      want ? std::to_string(have * 100 / want) + "%" : "-"});
   }
   progress.Print(inv.out);
-  return kExitOk;
+  return status;
 }
 
 }  // namespace kortypes
