@@ -9,7 +9,7 @@
 
 #include "budget.h"
 #include "catalogue.h"
-#include "kortypes/fwd.h"
+#include "kortypes/types/kor.ServiceInstance.h"
 #include "movel/type.h"
 
 namespace kortypes {

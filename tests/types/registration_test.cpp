@@ -273,7 +273,7 @@ TEST(Records, ListTerminators) {
 
   // A managed type without methods: only the zero entry, and the shared
   // dispatch that only clears the result.
-  const Movel::ManagedTypeInfo* folder = Movel::GetMoType<Kor::Profile::ComplianceManager>()->GetRecord();
+  const Movel::ManagedTypeInfo* folder = Movel::GetMoType<Kor::External::ContentLibrary>()->GetRecord();
   EXPECT_EQ(folder->methods[0].name, nullptr);
   ASSERT_NE(folder->dispatch, nullptr);
   Basekit::RefVector<Movel::Any> args;
