@@ -153,85 +153,85 @@ const PropertyInfo kSystemErrorProperties[] = {
 // ---- layouts of the runtime's own data classes ----
 
 const FieldInfo DynamicData::_fields[] = {
-    {offsetof(DynamicData, dynamicType_), FieldKind::kString, true, false, nullptr, nullptr},
-    {offsetof(DynamicData, dynamicProperty_), FieldKind::kArray, true, true,
+    {offsetof(DynamicData, dynamicType_), kFlagOptional, FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(DynamicData, dynamicProperty_), kFlagOptional | kFlagArray, FieldKind::kArray, true, true,
      &NarrowField<DataArray<DynamicProperty>>, &MakeArrayField<DataArray<DynamicProperty>>},
 };
 const DataLayout DynamicData::_layout = {nullptr, kDynamicDataProperties, DynamicData::_fields, 2,
-                                         sizeof(DynamicData)};
+                                         sizeof(DynamicData), 0x3};
 
 const FieldInfo DynamicProperty::_fields[] = {
-    {offsetof(DynamicProperty, name_), FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(DynamicProperty, val_), FieldKind::kObject, false, false, nullptr, nullptr},
+    {offsetof(DynamicProperty, name_), 0, FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(DynamicProperty, val_), 0, FieldKind::kObject, false, false, nullptr, nullptr},
 };
 const DataLayout DynamicProperty::_layout = {nullptr, kDynamicPropertyProperties,
-                                             DynamicProperty::_fields, 2, sizeof(DynamicProperty)};
+                                             DynamicProperty::_fields, 2, sizeof(DynamicProperty), 0x3};
 
 const FieldInfo KeyAnyValue::_fields[] = {
-    {offsetof(KeyAnyValue, key_), FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(KeyAnyValue, value_), FieldKind::kObject, false, false, nullptr, nullptr},
+    {offsetof(KeyAnyValue, key_), 0, FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(KeyAnyValue, value_), 0, FieldKind::kObject, false, false, nullptr, nullptr},
 };
 const DataLayout KeyAnyValue::_layout = {nullptr, kKeyAnyValueProperties, KeyAnyValue::_fields, 2,
-                                         sizeof(KeyAnyValue)};
+                                         sizeof(KeyAnyValue), 0x3};
 
 const FieldInfo LocalizableMessage::_fields[] = {
-    {offsetof(LocalizableMessage, key_), FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(LocalizableMessage, arg_), FieldKind::kArray, true, true,
+    {offsetof(LocalizableMessage, key_), 0, FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(LocalizableMessage, arg_), kFlagOptional | kFlagArray, FieldKind::kArray, true, true,
      &NarrowField<DataArray<KeyAnyValue>>, &MakeArrayField<DataArray<KeyAnyValue>>},
-    {offsetof(LocalizableMessage, message_), FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(LocalizableMessage, message_), kFlagOptional, FieldKind::kString, true, false, nullptr, nullptr},
 };
 const DataLayout LocalizableMessage::_layout = {nullptr, kLocalizableMessageProperties,
                                                 LocalizableMessage::_fields, 3,
-                                                sizeof(LocalizableMessage)};
+                                                sizeof(LocalizableMessage), 0x7};
 
 const FieldInfo MethodFault::_fields[] = {
-    {offsetof(MethodFault, faultCause_), FieldKind::kObject, true, true, &NarrowField<MethodFault>,
+    {offsetof(MethodFault, faultCause_), kFlagOptional, FieldKind::kObject, true, true, &NarrowField<MethodFault>,
      nullptr},
-    {offsetof(MethodFault, faultMessage_), FieldKind::kArray, true, true,
+    {offsetof(MethodFault, faultMessage_), kFlagOptional | kFlagArray, FieldKind::kArray, true, true,
      &NarrowField<DataArray<LocalizableMessage>>, &MakeArrayField<DataArray<LocalizableMessage>>},
 };
 const DataLayout MethodFault::_layout = {nullptr, kMethodFaultProperties, MethodFault::_fields, 2,
-                                         sizeof(MethodFault)};
+                                         sizeof(MethodFault), 0x3};
 const DataLayout RuntimeFault::_layout = {&MethodFault::_layout, kNoProperties, nullptr, 0,
-                                          sizeof(RuntimeFault)};
+                                          sizeof(RuntimeFault), 0x0};
 
 namespace Fault {
 const DataLayout NotEnoughLicenses::_layout = {&MethodFault::_layout, kNoProperties, nullptr, 0,
-                                               sizeof(NotEnoughLicenses)};
+                                               sizeof(NotEnoughLicenses), 0x0};
 const DataLayout NotSupported::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
-                                          sizeof(NotSupported)};
+                                          sizeof(NotSupported), 0x0};
 const DataLayout RequestCanceled::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
-                                             sizeof(RequestCanceled)};
+                                             sizeof(RequestCanceled), 0x0};
 const DataLayout SecurityError::_layout = {&RuntimeFault::_layout, kNoProperties, nullptr, 0,
-                                           sizeof(SecurityError)};
+                                           sizeof(SecurityError), 0x0};
 
 const FieldInfo InvalidArgument::_fields[] = {
-    {offsetof(InvalidArgument, invalidProperty_), FieldKind::kPropertyPath, true, false, nullptr,
+    {offsetof(InvalidArgument, invalidProperty_), kFlagOptional, FieldKind::kPropertyPath, true, false, nullptr,
      nullptr},
 };
 const DataLayout InvalidArgument::_layout = {&RuntimeFault::_layout, kInvalidArgumentProperties,
-                                             InvalidArgument::_fields, 1, sizeof(InvalidArgument)};
+                                             InvalidArgument::_fields, 1, sizeof(InvalidArgument), 0x0};
 
 const FieldInfo InvalidType::_fields[] = {
-    {offsetof(InvalidType, argument_), FieldKind::kPropertyPath, true, false, nullptr, nullptr},
+    {offsetof(InvalidType, argument_), kFlagOptional, FieldKind::kPropertyPath, true, false, nullptr, nullptr},
 };
 const DataLayout InvalidType::_layout = {&RuntimeFault::_layout, kInvalidTypeProperties,
-                                         InvalidType::_fields, 1, sizeof(InvalidType)};
+                                         InvalidType::_fields, 1, sizeof(InvalidType), 0x0};
 
 const FieldInfo ManagedObjectNotFound::_fields[] = {
-    {offsetof(ManagedObjectNotFound, obj_), FieldKind::kObject, false, false, &NarrowField<MoRef>,
+    {offsetof(ManagedObjectNotFound, obj_), 0, FieldKind::kObject, false, false, &NarrowField<MoRef>,
      nullptr},
 };
 const DataLayout ManagedObjectNotFound::_layout = {&RuntimeFault::_layout,
                                                    kManagedObjectNotFoundProperties,
                                                    ManagedObjectNotFound::_fields, 1,
-                                                   sizeof(ManagedObjectNotFound)};
+                                                   sizeof(ManagedObjectNotFound), 0x1};
 
 const FieldInfo SystemError::_fields[] = {
-    {offsetof(SystemError, reason_), FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(SystemError, reason_), 0, FieldKind::kString, false, false, nullptr, nullptr},
 };
 const DataLayout SystemError::_layout = {&RuntimeFault::_layout, kSystemErrorProperties,
-                                         SystemError::_fields, 1, sizeof(SystemError)};
+                                         SystemError::_fields, 1, sizeof(SystemError), 0x1};
 }  // namespace Fault
 
 namespace {

@@ -87,7 +87,8 @@ def main(argv=None):
     ap.add_argument("--list-outputs", action="store_true", help="print the files that would be written")
     ap.add_argument("--chunk-types", type=int, default=40, help="types per generated source file")
     ap.add_argument("--type-list", help="check the types against this catalogue list (TSV)")
-    ap.add_argument("--complete", default="", help="comma-separated modules that must declare every listed type")
+    ap.add_argument("--complete", default="",
+                    help="comma-separated modules that must declare every listed type, or 'all'")
     ap.add_argument("--flag-list", help="check the special flags against this list (TSV)")
     args = ap.parse_args(argv)
     if args.chunk_types < 1:
@@ -98,6 +99,8 @@ def main(argv=None):
         print(str(e), file=sys.stderr)
         return 1
     complete = [m for m in args.complete.split(",") if m]
+    if complete == ["all"]:
+        complete = list(ctx.cat.modules)
     if not errors and args.type_list:
         errors += consistency.check_type_list(ctx.cat, args.type_list, complete)
     if not errors and args.flag_list:

@@ -48,7 +48,12 @@ class Field:
         """The FieldInfo initializer of the member in class cls."""
         kind = "kEnum" if self.ctx.kind(self.prop.type.name) == "enum" else FIELD_KINDS[self.prop.type.name]
         optional = "true" if self.prop.type.optional else "false"
-        return f"{{offsetof({cls}, {self.member}), Movel::FieldKind::{kind}, {optional}, false, nullptr, nullptr}}"
+        return (f"{{offsetof({cls}, {self.member}), {self.runtime_flags():#x}, Movel::FieldKind::{kind}, "
+                f"{optional}, false, nullptr, nullptr}}")
+
+    def runtime_flags(self):
+        """The flag word the runtime is handed: the read-only bit cleared."""
+        return self.flags & ~0x004
 
     def accessor_decls(self):
         return []
@@ -59,6 +64,11 @@ class Field:
     def owns(self):
         """True when the member owns memory the runtime must release."""
         return False
+
+    def sized(self):
+        """True when the member may own memory outside the object (texts,
+        objects, arrays): the members sizes and releases visit."""
+        return self.owns() or self.prop.type.name == "string"
 
 
 class ValueField(Field):
@@ -144,7 +154,7 @@ class ObjectField(PointerField):
     def field_info(self, cls):
         optional = "true" if self.prop.type.optional else "false"
         data = "true" if self.data_objects else "false"
-        return (f"{{offsetof({cls}, {self.member}), Movel::FieldKind::kObject, {optional}, {data}, "
+        return (f"{{offsetof({cls}, {self.member}), {self.runtime_flags():#x}, Movel::FieldKind::kObject, {optional}, {data}, "
                 f"{self.narrow_fn()}, nullptr}}")
 
     def accessor_defs(self, cls):
@@ -173,7 +183,7 @@ class ArrayField(PointerField):
     def field_info(self, cls):
         optional = "true" if self.prop.type.optional else "false"
         data = "true" if self.data_objects else "false"
-        return (f"{{offsetof({cls}, {self.member}), Movel::FieldKind::kArray, {optional}, {data}, "
+        return (f"{{offsetof({cls}, {self.member}), {self.runtime_flags():#x}, Movel::FieldKind::kArray, {optional}, {data}, "
                 f"{self.narrow_fn()}, &Movel::MakeArrayField<{self.held}>}}")
 
     def accessor_decls(self):

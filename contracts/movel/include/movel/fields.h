@@ -75,11 +75,14 @@ enum class FieldKind : std::uint8_t {
 // One member of a data class.
 struct FieldInfo {
   std::uint32_t offset;  // of the member within the class
+  // The property's flags without the read-only bit, as comparisons and
+  // diffs hand them to the runtime.
+  std::uint16_t flags;
   FieldKind kind;
-  bool optional;
+  bool optional : 1;
   // Objects and arrays: the values are data objects (their type is a data or
   // fault type), so diffs descend into them.
-  bool dataObjects;
+  bool dataObjects : 1;
   // Objects and arrays: checks that a value is of the member's class and
   // returns it (null passes); throws the type-mismatch exception otherwise.
   // Null for a member that accepts any value.
@@ -87,6 +90,7 @@ struct FieldInfo {
   // Arrays: a new empty array of the member's class, no reference taken.
   Any* (*makeArray)();
 };
+static_assert(sizeof(FieldInfo) == 3 * sizeof(void*), "a member is described in three words");
 
 // The members a data class adds to its base, and the base's own layout.
 struct DataLayout {
@@ -97,6 +101,10 @@ struct DataLayout {
   const FieldInfo* fields;         // one per own property, in order
   std::uint32_t count;
   std::uint32_t size;  // sizeof the class
+  // Bit i set when member i (of the first 64) is a string, an object or an
+  // array: the only members that own memory outside the object. Sizes and
+  // releases visit just these; members past the 64th are always visited.
+  std::uint64_t sized;
 };
 
 // ---- the table-driven operations (fields.cpp) ----

@@ -131,7 +131,7 @@ def data_class_header(ctx, t):
     else:
         lines.append(f"  ~{cls}() override = default;")
     lines.append(f"  Movel::Type* _GetType() const override {{ return Movel::GetDoType<{cls}>(); }}")
-    lines.append("  Movel::DataObjectType* _GetDataType() const override;")
+    lines.append(f"  Movel::DataObjectType* _GetDataType() const override {{ return Movel::GetDoType<{cls}>(); }}")
     lines.append("  Movel::Any* _Clone() const override;")
     if fs:
         lines.append("  unsigned _GetSize(Movel::RoundFn round) const override;")
@@ -206,8 +206,9 @@ def data_class_source(ctx, t, properties):
         out.append(f"const Movel::FieldInfo {cls}::_fields[] = {{")
         out += [f"    {f.field_info(cls)}," for f in fs]
         out.append("};")
+    sized = sum(1 << i for i, f in enumerate(fs[:64]) if f.sized())
     out.append(f"const Movel::DataLayout {cls}::_layout = {{{parent_layout(ctx, t)}, {properties}, "
-               f"{'_fields' if fs else 'nullptr'}, {len(fs)}, sizeof({s})}};")
+               f"{'_fields' if fs else 'nullptr'}, {len(fs)}, sizeof({s}), {sized:#x}}};")
     if chain:
         params = ", ".join(f.param() for f in chain)
         base_args = [f.ident for f in chain[:len(chain) - len(fs)]]
@@ -228,7 +229,6 @@ def data_class_source(ctx, t, properties):
         out.append(f"{cls}::{s}(const {cls}& _other) : {base}(_other) {{}}")
     if owning:
         out.append(f"{cls}::~{s}() {{ Movel::ReleaseFields(this, _layout); }}")
-    out.append(f"Movel::DataObjectType* {cls}::_GetDataType() const {{ return Movel::GetDoType<{cls}>(); }}")
     out.append(f"Movel::Any* {cls}::_Clone() const {{ return new {s}(*this); }}")
     out.append(f"Movel::DataObject* {cls}::_CreateObject() {{ return new {s}(); }}")
     out.append(f"Movel::Any* {cls}::_CreateArray() {{ return new Movel::DataArray<{cls}>(); }}")

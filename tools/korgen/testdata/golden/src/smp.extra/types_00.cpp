@@ -34,8 +34,8 @@ const Movel::DataTypeInfo kSmpExtraLeafDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Extra::Leaf::_fields[] = {
-    {offsetof(Smp::Extra::Leaf, depth), Movel::FieldKind::kShort, false, false, nullptr, nullptr},
-    {offsetof(Smp::Extra::Leaf, folder_), Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+    {offsetof(Smp::Extra::Leaf, depth), 0x0, Movel::FieldKind::kShort, false, false, nullptr, nullptr},
+    {offsetof(Smp::Extra::Leaf, folder_), 0x2, Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
 };
 const Movel::DataLayout Smp::Extra::Leaf::_layout = {&Smp::Middle::_layout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf)};
 Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder) : Smp::Middle(key, note, weight) {
@@ -84,7 +84,7 @@ const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Extra::DeepFault::_fields[] = {
-    {offsetof(Smp::Extra::DeepFault, code), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::Extra::DeepFault, code), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::Extra::DeepFault::_layout = {&Smp::SampleFault::_layout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault)};
 Smp::Extra::DeepFault::DeepFault(const Basekit::Optional<std::string>& reason, int code) : Smp::SampleFault(reason) {

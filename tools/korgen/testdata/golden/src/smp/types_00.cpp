@@ -52,8 +52,8 @@ const Movel::DataTypeInfo kSmpBaseDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Base::_fields[] = {
-    {offsetof(Smp::Base, key), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Base, note), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Base, key), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Base, note), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::Base::_layout = {nullptr, kortypes_detail::kSmpBaseProperties, _fields, 2, sizeof(Base)};
 Smp::Base::Base(const std::string& key, const Basekit::Optional<std::string>& note) {
@@ -99,7 +99,7 @@ const Movel::DataTypeInfo kSmpMiddleDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Middle::_fields[] = {
-    {offsetof(Smp::Middle, weight), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::Middle, weight), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::Middle::_layout = {&Smp::Base::_layout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle)};
 Smp::Middle::Middle(const std::string& key, const Basekit::Optional<std::string>& note, int weight) : Smp::Base(key, note) {
@@ -204,52 +204,52 @@ const Movel::DataTypeInfo kSmpAllKindsDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::AllKinds::_fields[] = {
-    {offsetof(Smp::AllKinds, reqString), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optString), Movel::FieldKind::kString, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqBool), Movel::FieldKind::kBool, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optBool), Movel::FieldKind::kBool, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqByte), Movel::FieldKind::kByte, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optByte), Movel::FieldKind::kByte, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqShort), Movel::FieldKind::kShort, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optShort), Movel::FieldKind::kShort, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqInt), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optInt), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqLong), Movel::FieldKind::kLong, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optLong), Movel::FieldKind::kLong, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqFloat), Movel::FieldKind::kFloat, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optFloat), Movel::FieldKind::kFloat, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqDouble), Movel::FieldKind::kDouble, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optDouble), Movel::FieldKind::kDouble, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqEnum), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optEnum), Movel::FieldKind::kEnum, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqTime), Movel::FieldKind::kDateTime, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optTime), Movel::FieldKind::kDateTime, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqBinary), Movel::FieldKind::kBinary, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optBinary), Movel::FieldKind::kBinary, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqTypeName), Movel::FieldKind::kTypeName, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optTypeName), Movel::FieldKind::kTypeName, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqMethodName), Movel::FieldKind::kMethodName, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optMethodName), Movel::FieldKind::kMethodName, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqPath), Movel::FieldKind::kPropertyPath, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optPath), Movel::FieldKind::kPropertyPath, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqUri), Movel::FieldKind::kUri, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optUri), Movel::FieldKind::kUri, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, reqData_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::AllKinds, optData_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::AllKinds, reqFault_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
-    {offsetof(Smp::AllKinds, optFault_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
-    {offsetof(Smp::AllKinds, reqRef_), Movel::FieldKind::kObject, false, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
-    {offsetof(Smp::AllKinds, optRef_), Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
-    {offsetof(Smp::AllKinds, reqAny_), Movel::FieldKind::kObject, false, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, optAny_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
-    {offsetof(Smp::AllKinds, message_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
-    {offsetof(Smp::AllKinds, dataList_), Movel::FieldKind::kArray, false, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
-    {offsetof(Smp::AllKinds, optDataList_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
-    {offsetof(Smp::AllKinds, refList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::MoRef>>, &Movel::MakeArrayField<Movel::DataArray<Movel::MoRef>>},
-    {offsetof(Smp::AllKinds, anyList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::Any>>, &Movel::MakeArrayField<Movel::DataArray<Movel::Any>>},
-    {offsetof(Smp::AllKinds, stringList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<std::string>>, &Movel::MakeArrayField<Movel::Array<std::string>>},
-    {offsetof(Smp::AllKinds, intList_), Movel::FieldKind::kArray, false, false, &Movel::NarrowField<Movel::Array<int>>, &Movel::MakeArrayField<Movel::Array<int>>},
-    {offsetof(Smp::AllKinds, enumList_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Color>>, &Movel::MakeArrayField<Movel::Array<Smp::Color>>},
+    {offsetof(Smp::AllKinds, reqString), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optString), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqBool), 0x0, Movel::FieldKind::kBool, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optBool), 0x2, Movel::FieldKind::kBool, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqByte), 0x0, Movel::FieldKind::kByte, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optByte), 0x2, Movel::FieldKind::kByte, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqShort), 0x0, Movel::FieldKind::kShort, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optShort), 0x2, Movel::FieldKind::kShort, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqInt), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optInt), 0x2, Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqLong), 0x0, Movel::FieldKind::kLong, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optLong), 0x2, Movel::FieldKind::kLong, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqFloat), 0x0, Movel::FieldKind::kFloat, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optFloat), 0x2, Movel::FieldKind::kFloat, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqDouble), 0x0, Movel::FieldKind::kDouble, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optDouble), 0x2, Movel::FieldKind::kDouble, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqEnum), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optEnum), 0x2, Movel::FieldKind::kEnum, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqTime), 0x0, Movel::FieldKind::kDateTime, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optTime), 0x2, Movel::FieldKind::kDateTime, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqBinary), 0x0, Movel::FieldKind::kBinary, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optBinary), 0x2, Movel::FieldKind::kBinary, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqTypeName), 0x0, Movel::FieldKind::kTypeName, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optTypeName), 0x2, Movel::FieldKind::kTypeName, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqMethodName), 0x0, Movel::FieldKind::kMethodName, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optMethodName), 0x2, Movel::FieldKind::kMethodName, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqPath), 0x0, Movel::FieldKind::kPropertyPath, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optPath), 0x2, Movel::FieldKind::kPropertyPath, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqUri), 0x0, Movel::FieldKind::kUri, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optUri), 0x2, Movel::FieldKind::kUri, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, reqData_), 0x0, Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::AllKinds, optData_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::AllKinds, reqFault_), 0x0, Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
+    {offsetof(Smp::AllKinds, optFault_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::SampleFault>, nullptr},
+    {offsetof(Smp::AllKinds, reqRef_), 0x0, Movel::FieldKind::kObject, false, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+    {offsetof(Smp::AllKinds, optRef_), 0x2, Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
+    {offsetof(Smp::AllKinds, reqAny_), 0x0, Movel::FieldKind::kObject, false, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, optAny_), 0x2, Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::AllKinds, message_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
+    {offsetof(Smp::AllKinds, dataList_), 0x1, Movel::FieldKind::kArray, false, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::AllKinds, optDataList_), 0x3, Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::AllKinds, refList_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::MoRef>>, &Movel::MakeArrayField<Movel::DataArray<Movel::MoRef>>},
+    {offsetof(Smp::AllKinds, anyList_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::DataArray<Movel::Any>>, &Movel::MakeArrayField<Movel::DataArray<Movel::Any>>},
+    {offsetof(Smp::AllKinds, stringList_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<std::string>>, &Movel::MakeArrayField<Movel::Array<std::string>>},
+    {offsetof(Smp::AllKinds, intList_), 0x1, Movel::FieldKind::kArray, false, false, &Movel::NarrowField<Movel::Array<int>>, &Movel::MakeArrayField<Movel::Array<int>>},
+    {offsetof(Smp::AllKinds, enumList_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Color>>, &Movel::MakeArrayField<Movel::Array<Smp::Color>>},
 };
 const Movel::DataLayout Smp::AllKinds::_layout = {nullptr, kortypes_detail::kSmpAllKindsProperties, _fields, 46, sizeof(AllKinds)};
 Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<std::string>& optString, bool reqBool, const Basekit::Optional<bool>& optBool, signed char reqByte, const Basekit::Optional<signed char>& optByte, short reqShort, const Basekit::Optional<short>& optShort, int reqInt, const Basekit::Optional<int>& optInt, long long reqLong, const Basekit::Optional<long long>& optLong, float reqFloat, const Basekit::Optional<float>& optFloat, double reqDouble, const Basekit::Optional<double>& optDouble, Smp::Color reqEnum, const Basekit::Optional<Smp::Color>& optEnum, const Basekit::System::DateTime& reqTime, const Basekit::Optional<Basekit::System::DateTime>& optTime, const std::vector<unsigned char>& reqBinary, const Basekit::Optional<std::vector<unsigned char>>& optBinary, const Movel::TypeName& reqTypeName, const Basekit::Optional<Movel::TypeName>& optTypeName, const Movel::MethodName& reqMethodName, const Basekit::Optional<Movel::MethodName>& optMethodName, const Movel::PropertyPath& reqPath, const Basekit::Optional<Movel::PropertyPath>& optPath, const Movel::Uri& reqUri, const Basekit::Optional<Movel::Uri>& optUri, Smp::Base* reqData, Smp::Base* optData, Smp::SampleFault* reqFault, Smp::SampleFault* optFault, Movel::MoRef* reqRef, Movel::MoRef* optRef, Movel::Any* reqAny, Movel::Any* optAny, Movel::LocalizableMessage* message, Movel::DataArray<Smp::Base>* dataList, Movel::DataArray<Smp::Base>* optDataList, Movel::DataArray<Movel::MoRef>* refList, Movel::DataArray<Movel::Any>* anyList, Movel::Array<std::string>* stringList, Movel::Array<int>* intList, Movel::Array<Smp::Color>* enumList) {
@@ -404,17 +404,17 @@ const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo = {
     1};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Flagged::_fields[] = {
-    {offsetof(Smp::Flagged, dynamicProperty_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Movel::DynamicProperty>>, &Movel::MakeArrayField<Movel::DataArray<Movel::DynamicProperty>>},
-    {offsetof(Smp::Flagged, items_), Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
-    {offsetof(Smp::Flagged, current_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::Flagged, target_), Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::Flagged, password), Movel::FieldKind::kString, true, false, nullptr, nullptr},
-    {offsetof(Smp::Flagged, pin), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Flagged, counter), Movel::FieldKind::kLong, false, false, nullptr, nullptr},
-    {offsetof(Smp::Flagged, samples_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<long long>>, &Movel::MakeArrayField<Movel::Array<long long>>},
-    {offsetof(Smp::Flagged, label), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Flagged, owner), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Flagged, optLabel), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, dynamicProperty_), 0x3, Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Movel::DynamicProperty>>, &Movel::MakeArrayField<Movel::DataArray<Movel::DynamicProperty>>},
+    {offsetof(Smp::Flagged, items_), 0x13, Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
+    {offsetof(Smp::Flagged, current_), 0x22, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Flagged, target_), 0x20, Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Flagged, password), 0x202, Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, pin), 0x200, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, counter), 0x400, Movel::FieldKind::kLong, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, samples_), 0x403, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<long long>>, &Movel::MakeArrayField<Movel::Array<long long>>},
+    {offsetof(Smp::Flagged, label), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, owner), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, optLabel), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::Flagged::_layout = {nullptr, kortypes_detail::kSmpFlaggedProperties, _fields, 11, sizeof(Flagged)};
 Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel) {
@@ -496,16 +496,16 @@ const Movel::DataTypeInfo kSmpMachineDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Machine::_fields[] = {
-    {offsetof(Smp::Machine, class_), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, delete_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::Machine, default_), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, new_), Movel::FieldKind::kString, true, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, operator_), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, int_), Movel::FieldKind::kInt, false, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, type_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, size), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
-    {offsetof(Smp::Machine, states_), Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Machine::State>>, &Movel::MakeArrayField<Movel::Array<Smp::Machine::State>>},
+    {offsetof(Smp::Machine, class_), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, delete_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Machine, default_), 0x2, Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, new_), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, operator_), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, int_), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, type_), 0x2, Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, size), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, state), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Machine, states_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Machine::State>>, &Movel::MakeArrayField<Movel::Array<Smp::Machine::State>>},
 };
 const Movel::DataLayout Smp::Machine::_layout = {nullptr, kortypes_detail::kSmpMachineProperties, _fields, 10, sizeof(Machine)};
 Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states) {

@@ -38,7 +38,7 @@ const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::SampleFault::_fields[] = {
-    {offsetof(Smp::SampleFault, reason), Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::SampleFault, reason), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::SampleFault::_layout = {&Movel::MethodFault::_layout, kortypes_detail::kSmpSampleFaultProperties, _fields, 1, sizeof(SampleFault)};
 Smp::SampleFault::SampleFault(const Basekit::Optional<std::string>& reason) {
@@ -85,7 +85,7 @@ const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::StateFault::_fields[] = {
-    {offsetof(Smp::StateFault, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::StateFault, state), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::StateFault::_layout = {&Movel::RuntimeFault::_layout, kortypes_detail::kSmpStateFaultProperties, _fields, 1, sizeof(StateFault)};
 Smp::StateFault::StateFault(Smp::Machine::State state) {
@@ -293,12 +293,12 @@ const Movel::DataTypeInfo kSmpTaskInfoDataTypeInfo = {
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Task::Info::_fields[] = {
-    {offsetof(Smp::Task::Info, key), Movel::FieldKind::kString, false, false, nullptr, nullptr},
-    {offsetof(Smp::Task::Info, state), Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
-    {offsetof(Smp::Task::Info, progress), Movel::FieldKind::kInt, true, false, nullptr, nullptr},
-    {offsetof(Smp::Task::Info, result_), Movel::FieldKind::kObject, true, false, nullptr, nullptr},
-    {offsetof(Smp::Task::Info, error_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::MethodFault>, nullptr},
-    {offsetof(Smp::Task::Info, description_), Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
+    {offsetof(Smp::Task::Info, key), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, state), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, progress), 0x2, Movel::FieldKind::kInt, true, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, result_), 0x2, Movel::FieldKind::kObject, true, false, nullptr, nullptr},
+    {offsetof(Smp::Task::Info, error_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::MethodFault>, nullptr},
+    {offsetof(Smp::Task::Info, description_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
 };
 const Movel::DataLayout Smp::Task::Info::_layout = {nullptr, kortypes_detail::kSmpTaskInfoProperties, _fields, 6, sizeof(Info)};
 Smp::Task::Info::Info(const std::string& key, Smp::Machine::State state, const Basekit::Optional<int>& progress, Movel::Any* result, Movel::MethodFault* error, Movel::LocalizableMessage* description) {
