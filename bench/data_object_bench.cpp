@@ -1,72 +1,619 @@
-// Data object operations on a filled-in task: deep copy, equality, difference
-// and size, and a stub call through the in-process server.
+// Data object benchmarks on two workloads, with the operations a client pays
+// for: deep copy, equality, one-leaf difference, size, property read by index,
+// and building a tree from scratch. The workloads and the values they hold are
+// the same as those of the protobuf peer harness (see compare_peer.sh), so the
+// two programs can be run side by side and compared by ratio:
+//
+//   W1  one Kor::TaskInfo with all 23 properties set.
+//   W2  a host network state tree, Kor::Host::NetworkInfo: 16 virtual switches,
+//       128 port groups of 4 ports, 16 physical NICs with 4 link speeds each,
+//       16 + 2 virtual NICs, a DNS configuration; every network policy full.
+//       2,872 data objects and 3,828 strings, as in the peer. Built only when
+//       KORTYPES_BENCH_W2 is defined: the host network types exist in the
+//       synthetic catalogue (with this shape) but not yet in the real one.
+//   Chain  TaskInfo objects linked through `result`, 64 to 4,096 deep, one
+//       changed leaf at the bottom: the cost of a diff per level of nesting.
+//
+// Benchmark names are "<workload>/<operation>/<variant>". Every copy and create
+// iteration also releases what it made. Each benchmark checks its result after
+// the timed loop (a copy equal to its source, equality true and false where it
+// should be, exactly the expected diff path, the right value read); a wrong
+// result is reported as an error and the program exits 1.
+//
+// Differences from the peer's W1 that follow from the object model: a managed
+// object reference holds its type and one id string (the peer's MoRef message
+// holds two strings); `error` is a Movel::MethodFault whose message is one
+// LocalizableMessage in its faultMessage array (two more objects than the
+// peer's one-string Fault message); `result` is a Movel::Primitive<std::string>
+// box, which copies share instead of copying.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "kortypes/kortypes.h"
+#ifdef KORTYPES_BENCH_STUB
 #include "kortypes/stub_factory.h"
 #include "movel/inprocess.h"
+#endif
 
 namespace {
 
 using Basekit::Ref;
+using Basekit::System::DateTime;
+
+// Optimisation barriers for scalars and pointers, register operands only: the
+// benchmark library's DoNotOptimize(lvalue) may let the compiler hand a field's
+// memory to the empty asm and never load it, which turns a sub-nanosecond read
+// into an empty loop.
+template <class T>
+inline __attribute__((always_inline)) void Opaque(T& v) {  // forget what v holds
+  asm volatile("" : "+r"(v));
+}
+template <class T>
+inline __attribute__((always_inline)) void Use(T v) {  // v must be computed
+  asm volatile("" : : "r"(v));
+}
+
+int g_failures = 0;
+void Fail(benchmark::State& state, const std::string& why) {
+  ++g_failures;
+  state.SkipWithError(why.c_str());
+}
 
 unsigned Identity(unsigned n) { return n; }
 
-Ref<Kor::TaskInfo> MakeTask() {
-  Ref<Kor::TaskInfo> t(new Kor::TaskInfo());
-  t->key = "task-1017";
-  t->SetTask(Movel::MakeMoRef(Movel::GetMoType<Kor::Task>(), "task-1017"));
-  t->descriptionId = "VirtualMachine.powerOn";
-  t->SetEntity(Movel::MakeMoRef(Movel::GetMoType<Kor::VirtualMachine>(), "vm-31"));
-  Movel::SetOptionalString(t->entityName, "web-frontend");
-  for (int i = 0; i < 4; ++i) {
-    t->GetLocked()->Append(Movel::MakeMoRef(Movel::GetMoType<Kor::Folder>(), "group-" + std::to_string(i)));
+const char* const kPrefix = "info";
+
+std::string Fmt(const char* fmt, int a, int b = 0, int c = 0) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, fmt, a, b, c);
+  return buf;
+}
+
+// Every string the builders store, formatted once so that building measures
+// allocation and copying, not formatting. Same values as the peer's pool.
+constexpr int kLocked = 3;
+constexpr int kVswitches = 16;
+constexpr int kPortgroups = 128;
+constexpr int kPortsPerPortgroup = 4;
+constexpr int kPnics = 16;
+constexpr int kLinkSpecsPerPnic = 4;
+constexpr int kVnics = 16;
+constexpr int kConsoleVnics = 2;
+constexpr int kDiffPortgroup = 64;
+// Objects of the W2 tree (its shape, counted the same way as the peer's
+// messages): the root, per switch 9, per port group 20, per physical NIC 7,
+// per virtual NIC 3, the DNS configuration.
+constexpr int kW2Objects = 1 + kVswitches * 9 + kPortgroups * 20 + kPnics * 7 +
+                           (kVnics + kConsoleVnics) * 3 + 1;
+static_assert(kW2Objects == 2872, "the W2 shape of the peer");
+
+struct Pool {
+  std::string task_key, task_value, desc_key, desc_message, task_name, description_id,
+      entity_value, entity_name, error_message, result_value, reason_user, reason_user_changed,
+      change_tag, parent_task_key, root_task_key, activation_id;
+  std::vector<std::string> locked_value;
+
+  std::vector<std::string> vs_name, vs_key, pg_key, pg_name, port_key, port_mac;
+  std::string port_type_vm, port_type_host;
+  std::vector<std::string> pnic_key, pnic_device, pnic_pci, pnic_driver, pnic_mac, pnic_ip;
+  std::vector<std::string> vnic_device, vnic_key, vnic_ip, vnic_mac;
+  std::string subnet_mask, teaming_policy, check_speed;
+  std::vector<std::string> nic_name;
+  std::string dns_host, dns_domain;
+  std::vector<std::string> dns_address, dns_search;
+
+  Pool() {
+    task_key = "task-2024-000187431";
+    task_value = "task-000187431";
+    desc_key = "com.example.host.network.reconfigure";
+    desc_message = "Reconfigure network settings on host";
+    task_name = "ReconfigureNetwork_Task";
+    description_id = "HostNetworkSystem.reconfigure";
+    entity_value = "host-00002841";
+    entity_name = "node17.rack04.dc-east.example.net";
+    error_message = "Operation timed out after 300 seconds";
+    result_value = "result-token-7f3a9c21e4";
+    reason_user = "EXAMPLE\\svc-automation";
+    reason_user_changed = "EXAMPLE\\operator-on-call";
+    change_tag = "ctag-00000000000004f1";
+    parent_task_key = "task-2024-000187400";
+    root_task_key = "task-2024-000187399";
+    activation_id = "act-5d1e0a4c-9b7e-4c3f";
+    locked_value = {"datastore-00001203", "network-000000415", "resgroup-00000071"};
+
+    for (int i = 0; i < kVswitches; ++i) {
+      vs_name.push_back(Fmt("vswitch-%02d", i));
+      vs_key.push_back(Fmt("key-vswitch-%02d", i));
+    }
+    for (int j = 0; j < kPortgroups; ++j) {
+      pg_key.push_back(Fmt("key-portgroup-%03d", j));
+      pg_name.push_back(Fmt("pg-%03d-vlan%04d", j, 100 + j));
+      for (int k = 0; k < kPortsPerPortgroup; ++k) {
+        port_key.push_back(Fmt("key-port-%03d-%d", j, k));
+        port_mac.push_back(Fmt("02:00:5e:%02x:%02x:%02x", j >> 4, (j & 15) << 4 | k, 0x10 + k));
+      }
+    }
+    port_type_vm = "virtualMachine";
+    port_type_host = "hostKernel";
+    for (int k = 0; k < kPnics; ++k) {
+      pnic_key.push_back(Fmt("key-pnic-%02d", k));
+      pnic_device.push_back(Fmt("nic%d", k));
+      pnic_pci.push_back(Fmt("0000:%02x:00.%d", 0x18 + k / 2, k % 2));
+      pnic_driver.push_back(k < 8 ? "ixgbe-1.9.2" : "i40e-2.22.18");
+      pnic_mac.push_back(Fmt("3c:fd:fe:%02x:%02x:%02x", 0xa0, k, 0x01));
+      pnic_ip.push_back(Fmt("10.20.%d.%d", k, 11));
+    }
+    for (int v = 0; v < kVnics + kConsoleVnics; ++v) {
+      vnic_device.push_back(Fmt("vnic%d", v));
+      vnic_key.push_back(Fmt("key-vnic-%02d", v));
+      vnic_ip.push_back(Fmt("10.30.%d.%d", v, 21));
+      vnic_mac.push_back(Fmt("02:00:5e:ff:%02x:%02x", v, 0x42));
+    }
+    subnet_mask = "255.255.255.0";
+    teaming_policy = "loadbalance_srcid";
+    check_speed = "minimum";
+    nic_name = {"nic0", "nic1", "nic2", "nic3"};
+    dns_host = "node17";
+    dns_domain = "dc-east.example.net";
+    dns_address = {"10.0.0.53", "10.0.1.53"};
+    dns_search = {"dc-east.example.net", "example.net"};
   }
-  t->state = Kor::TaskInfo::State::running;
-  t->progress = 40;
-  t->SetReason(new Kor::TaskReasonUser());
-  t->queueTime = Basekit::System::DateTime::FromCivil(2026, 12, 5, 18, 0, 0);
+};
+
+const Pool& P() {
+  static const Pool* pool = new Pool();
+  return *pool;
+}
+
+// Bytes of the strings of a list that cannot live in a string's inline buffer:
+// a lower bound of what _GetSize must count for them.
+size_t HeapBytes(const std::vector<std::string>& strings) {
+  size_t n = 0;
+  for (const std::string& s : strings) n += s.size() > 15 ? s.size() : 0;
+  return n;
+}
+
+// ---- W1 -----------------------------------------------------------------------
+
+Kor::TaskInfo* BuildTaskInfo(const Pool& p) {
+  auto* t = new Kor::TaskInfo();
+  t->key = p.task_key;
+  t->SetTask(Movel::MakeMoRef(Movel::GetMoType<Kor::Task>(), p.task_value));
+  auto* desc = new Movel::LocalizableMessage(p.desc_key);
+  desc->SetMessage(p.desc_message);
+  t->SetDescription(desc);
+  t->name = Movel::MethodName(p.task_name);
+  t->descriptionId = p.description_id;
+  t->SetEntity(Movel::MakeMoRef(Movel::GetMoType<Kor::HostSystem>(), p.entity_value));
+  Movel::SetOptionalString(t->entityName, p.entity_name);
+  Movel::ManagedObjectType* lockedTypes[kLocked] = {Movel::GetMoType<Kor::Datastore>(),
+                                                     Movel::GetMoType<Kor::Network>(),
+                                                     Movel::GetMoType<Kor::ResourcePool>()};
+  auto* locked = t->GetLocked();
+  for (int i = 0; i < kLocked; ++i) locked->Append(Movel::MakeMoRef(lockedTypes[i], p.locked_value[i]));
+  t->state = Kor::TaskInfo::State::error;
+  t->cancelled = false;
+  t->cancelable = true;
+  auto* fault = new Movel::MethodFault();
+  auto* message = new Movel::LocalizableMessage();
+  message->SetMessage(p.error_message);
+  fault->GetOrCreateFaultMessage()->Append(message);
+  t->SetError(fault);
+  t->SetResult(new Movel::Primitive<std::string>(p.result_value));
+  t->progress = 73;
+  auto* reason = new Kor::TaskReasonUser();
+  reason->userName = p.reason_user;
+  t->SetReason(reason);
+  t->queueTime = DateTime(1733400000123LL * 1000);
+  t->startTime = DateTime(1733400000573LL * 1000);
+  t->completeTime = DateTime(1733400301574LL * 1000);
+  t->eventChainId = 918273;
+  Movel::SetOptionalString(t->changeTag, p.change_tag);
+  Movel::SetOptionalString(t->parentTaskKey, p.parent_task_key);
+  Movel::SetOptionalString(t->rootTaskKey, p.root_task_key);
+  Movel::SetOptionalString(t->activationId, p.activation_id);
   return t;
 }
 
-void BM_CloneTaskInfo(benchmark::State& state) {
-  Ref<Kor::TaskInfo> t = MakeTask();
+struct W1 {
+  using Root = Kor::TaskInfo;
+  static constexpr const char* kName = "W1";
+  static Root* Build() { return BuildTaskInfo(P()); }
+  static void Mutate(Root* t) {
+    const_cast<Kor::TaskReasonUser*>(static_cast<const Kor::TaskReasonUser*>(t->PeekReason()))
+        ->userName = P().reason_user_changed;
+  }
+  static std::string DiffPath() { return std::string(kPrefix) + ".reason.userName"; }
+  static size_t MinSize() {
+    const Pool& p = P();
+    return sizeof(Kor::TaskInfo) +
+           HeapBytes({p.task_key, p.desc_key, p.desc_message, p.task_name, p.description_id,
+                      p.entity_name, p.error_message, p.result_value, p.reason_user, p.change_tag,
+                      p.parent_task_key, p.root_task_key, p.activation_id});
+  }
+};
+
+// ---- W2 -----------------------------------------------------------------------
+
+#ifdef KORTYPES_BENCH_W2
+using Kor::Host::NetworkPolicy;
+
+NetworkPolicy* BuildPolicy(const Pool& p, int variant) {
+  auto* pol = new NetworkPolicy();
+  auto* sec = new NetworkPolicy::SecurityPolicy();
+  sec->allowPromiscuous = false;
+  sec->macChanges = variant % 2 == 0;
+  sec->forgedTransmits = true;
+  pol->SetSecurity(sec);
+
+  auto* team = new NetworkPolicy::NicTeamingPolicy();
+  Movel::SetOptionalString(team->policy, p.teaming_policy);
+  team->reversePolicy = true;
+  team->notifySwitches = true;
+  team->rollingOrder = false;
+  auto* fc = new NetworkPolicy::NicFailureCriteria();
+  Movel::SetOptionalString(fc->checkSpeed, p.check_speed);
+  fc->speed = 10;
+  fc->checkDuplex = false;
+  fc->fullDuplex = false;
+  fc->checkErrorPercent = false;
+  fc->percentage = 0;
+  fc->checkBeacon = false;
+  team->SetFailureCriteria(fc);
+  auto* order = new NetworkPolicy::NicOrderPolicy();
+  order->GetActiveNic()->Append(p.nic_name[variant % 2]);
+  order->GetActiveNic()->Append(p.nic_name[2 + variant % 2]);
+  order->GetStandbyNic()->Append(p.nic_name[1 - variant % 2]);
+  team->SetNicOrder(order);
+  pol->SetNicTeaming(team);
+
+  auto* shape = new NetworkPolicy::TrafficShapingPolicy();
+  shape->enabled = false;
+  shape->averageBandwidth = 100000000LL;
+  shape->peakBandwidth = 100000000LL;
+  shape->burstSize = 104857600LL;
+  pol->SetShapingPolicy(shape);
+
+  auto* off = new Kor::Host::NetOffloadCapabilities();
+  off->csumOffload = true;
+  off->tcpSegmentation = true;
+  off->zeroCopyXmit = true;
+  pol->SetOffloadPolicy(off);
+  return pol;
+}
+
+Kor::Host::IpConfig* BuildIp(const Pool& p, const std::string& addr) {
+  auto* ip = new Kor::Host::IpConfig();
+  ip->dhcp = false;
+  ip->ipAddress = addr;
+  ip->subnetMask = p.subnet_mask;
+  return ip;
+}
+
+Kor::Host::VirtualNic* BuildVnic(const Pool& p, int v) {
+  auto* n = new Kor::Host::VirtualNic();
+  n->device = p.vnic_device[v];
+  n->key = p.vnic_key[v];
+  n->portgroup = p.pg_name[v % kPortgroups];
+  Movel::SetOptionalString(n->port, p.port_key[(v % kPortgroups) * kPortsPerPortgroup + 3]);
+  auto* spec = new Kor::Host::VirtualNic::Specification();
+  spec->SetIp(BuildIp(p, p.vnic_ip[v]));
+  Movel::SetOptionalString(spec->mac, p.vnic_mac[v]);
+  spec->mtu = v < kVnics ? 9000 : 1500;
+  n->SetSpec(spec);
+  return n;
+}
+
+Kor::Host::NetworkInfo* BuildNetworkInfo(const Pool& p) {
+  constexpr int kPgPerVs = kPortgroups / kVswitches;
+  auto* m = new Kor::Host::NetworkInfo();
+  auto* vswitches = m->GetVswitch();
+  for (int i = 0; i < kVswitches; ++i) {
+    auto* vs = new Kor::Host::VirtualSwitch();
+    vs->name = p.vs_name[i];
+    vs->key = p.vs_key[i];
+    vs->numPorts = 1024;
+    vs->numPortsAvailable = 1024 - kPgPerVs * kPortsPerPortgroup;
+    vs->mtu = 9000;
+    for (int j = 0; j < kPgPerVs; ++j) vs->GetPortgroup()->Append(p.pg_key[i * kPgPerVs + j]);
+    vs->GetPnic()->Append(p.pnic_key[i]);
+    auto* spec = new Kor::Host::VirtualSwitch::Specification();
+    spec->numPorts = 1024;
+    spec->SetPolicy(BuildPolicy(p, i));
+    spec->mtu = 9000;
+    vs->SetSpec(spec);
+    vswitches->Append(vs);
+  }
+  auto* portgroups = m->GetPortgroup();
+  for (int j = 0; j < kPortgroups; ++j) {
+    auto* pg = new Kor::Host::PortGroup();
+    pg->key = p.pg_key[j];
+    auto* ports = pg->GetPort();
+    for (int k = 0; k < kPortsPerPortgroup; ++k) {
+      auto* port = new Kor::Host::PortGroup::Port();
+      port->key = p.port_key[j * kPortsPerPortgroup + k];
+      port->GetMac()->Append(p.port_mac[j * kPortsPerPortgroup + k]);
+      port->type = k == 3 ? p.port_type_host : p.port_type_vm;
+      ports->Append(port);
+    }
+    Movel::SetOptionalString(pg->vswitch, p.vs_key[j / kPgPerVs]);
+    pg->SetComputedPolicy(BuildPolicy(p, j));
+    auto* spec = new Kor::Host::PortGroup::Specification();
+    spec->name = p.pg_name[j];
+    spec->vlanId = 100 + j;
+    spec->vswitchName = p.vs_name[j / kPgPerVs];
+    spec->SetPolicy(BuildPolicy(p, j));
+    pg->SetSpec(spec);
+    portgroups->Append(pg);
+  }
+  static const int kSpeeds[kLinkSpecsPerPnic] = {100, 1000, 10000, 25000};
+  auto* pnics = m->GetPnic();
+  for (int k = 0; k < kPnics; ++k) {
+    auto* n = new Kor::Host::PhysicalNic();
+    n->key = p.pnic_key[k];
+    n->device = p.pnic_device[k];
+    n->pci = p.pnic_pci[k];
+    n->driver = p.pnic_driver[k];
+    n->mac = p.pnic_mac[k];
+    n->wakeOnLanSupported = true;
+    auto* links = n->GetValidLinkSpecification();
+    for (int s = 0; s < kLinkSpecsPerPnic; ++s) {
+      auto* l = new Kor::Host::PhysicalNic::LinkSpeedDuplex();
+      l->speedMb = kSpeeds[s];
+      l->duplex = true;
+      links->Append(l);
+    }
+    auto* spec = new Kor::Host::PhysicalNic::Specification();
+    spec->SetIp(BuildIp(p, p.pnic_ip[k]));
+    n->SetSpec(spec);
+    pnics->Append(n);
+  }
+  for (int v = 0; v < kVnics; ++v) m->GetVnic()->Append(BuildVnic(p, v));
+  for (int v = 0; v < kConsoleVnics; ++v) m->GetConsoleVnic()->Append(BuildVnic(p, kVnics + v));
+  auto* dns = new Kor::Host::DnsConfig();
+  dns->dhcp = false;
+  dns->hostName = p.dns_host;
+  dns->domainName = p.dns_domain;
+  for (const std::string& a : p.dns_address) dns->GetAddress()->Append(a);
+  for (const std::string& s : p.dns_search) dns->GetSearchDomain()->Append(s);
+  m->SetDnsConfig(dns);
+  m->ipV6Enabled = true;
+  return m;
+}
+
+struct W2 {
+  using Root = Kor::Host::NetworkInfo;
+  static constexpr const char* kName = "W2";
+  static Root* Build() { return BuildNetworkInfo(P()); }
+  static void Mutate(Root* m) {
+    // The tree is the caller's own copy; the read accessors are const.
+    const auto* criteria = m->GetPortgroup()
+                               ->Get(kDiffPortgroup)
+                               ->PeekSpec()
+                               ->PeekPolicy()
+                               ->PeekNicTeaming()
+                               ->PeekFailureCriteria();
+    const_cast<NetworkPolicy::NicFailureCriteria*>(criteria)->speed = 1000;
+  }
+  static std::string DiffPath() {
+    return std::string(kPrefix) + ".portgroup[64].spec.policy.nicTeaming.failureCriteria.speed";
+  }
+  static size_t MinSize() {
+    // Every object is at least a DynamicData; of the strings, only the MAC
+    // addresses and a few others outgrow the inline buffer.
+    const Pool& p = P();
+    return kW2Objects * sizeof(Movel::DynamicData) + HeapBytes(p.port_mac) + HeapBytes(p.pnic_mac) +
+           HeapBytes(p.vnic_mac) + HeapBytes(p.pg_key);
+  }
+};
+#endif  // KORTYPES_BENCH_W2
+
+// ---- the operations -------------------------------------------------------------
+
+template <class W>
+Ref<typename W::Root> Fresh() {
+  return Ref<typename W::Root>(W::Build());
+}
+
+// The source tree of a workload, built once and never changed.
+template <class W>
+const typename W::Root* Source() {
+  static typename W::Root* src = [] {
+    auto* m = W::Build();
+    m->IncRef();  // kept for the life of the program
+    return m;
+  }();
+  return src;
+}
+
+template <class W>
+void Copy(benchmark::State& state) {
+  const auto* src = Source<W>();
   for (auto _ : state) {
-    Ref<Movel::Any> copy(t->_Clone());
-    benchmark::DoNotOptimize(copy.Get());
+    Ref<Movel::Any> copy(src->_Clone());
+    Use(copy.Get());
+  }
+  Ref<Movel::Any> check(src->_Clone());
+  if (check.Get() == src || !Movel::AreEqualAnysInt(check.Get(), src, 0, false))
+    Fail(state, "the copy is not an equal, separate object");
+}
+
+template <class W>
+void Equal(benchmark::State& state) {
+  const auto* a = Source<W>();
+  Ref<typename W::Root> b = Fresh<W>();  // built separately: nothing shared with a
+  bool eq = false;
+  for (auto _ : state) {
+    eq = a->_IsEqual(b.Get(), false);
+    Use(eq);
+  }
+  if (!eq) Fail(state, "equal trees compared unequal");
+  Ref<typename W::Root> changed = Fresh<W>();
+  W::Mutate(changed.Get());
+  if (a->_IsEqual(changed.Get(), false)) Fail(state, "differing trees compared equal");
+}
+
+template <class W>
+void Diff(benchmark::State& state) {
+  const auto* a = Source<W>();
+  Ref<typename W::Root> b = Fresh<W>();
+  W::Mutate(b.Get());
+  Movel::PropertyDiffSet diff;
+  for (auto _ : state) {
+    diff.clear();
+    a->_DiffProperties(b.Get(), kPrefix, diff);
+    Use(diff.size());
+  }
+  if (diff.size() != 1 || diff.GetChanged()[0].str() != W::DiffPath()) {
+    std::string got;
+    for (const auto& path : diff.GetChanged()) got += " " + path.str();
+    Fail(state, "expected the one path " + W::DiffPath() + ", got" + got);
   }
 }
-BENCHMARK(BM_CloneTaskInfo);
 
-void BM_CompareEqualTaskInfo(benchmark::State& state) {
-  Ref<Kor::TaskInfo> a = MakeTask();
-  Ref<Movel::Any> b(a->_Clone());
-  for (auto _ : state) benchmark::DoNotOptimize(Movel::AreEqualAnysInt(a, b, 0, false));
-}
-BENCHMARK(BM_CompareEqualTaskInfo);
-
-void BM_DiffTaskInfo(benchmark::State& state) {
-  Ref<Kor::TaskInfo> a = MakeTask();
-  Ref<Kor::TaskInfo> b(static_cast<Kor::TaskInfo*>(a->_Clone()));
-  b->progress = 60;
-  b->GetLocked()->Set(2, Movel::MakeMoRef(Movel::GetMoType<Kor::Folder>(), "group-9"));
+template <class W>
+void Size(benchmark::State& state) {
+  const auto* a = Source<W>();
+  unsigned n = 0;
   for (auto _ : state) {
-    Movel::PropertyDiffSet diff;
-    a->_DiffProperties(b, "info", diff);
-    benchmark::DoNotOptimize(diff.size());
+    Opaque(a);
+    n = a->_GetSize(&Identity);
+    Use(n);
   }
+  if (n < W::MinSize()) Fail(state, "the size misses owned objects or strings");
+  state.counters["bytes"] = n;
 }
-BENCHMARK(BM_DiffTaskInfo);
 
-void BM_SizeTaskInfo(benchmark::State& state) {
-  Ref<Kor::TaskInfo> t = MakeTask();
-  for (auto _ : state) benchmark::DoNotOptimize(t->_GetSize(&Identity));
+template <class W>
+void CreateDestroy(benchmark::State& state) {
+  for (auto _ : state) {
+    Ref<typename W::Root> m(W::Build());
+    Use(m.Get());
+  }
+  Ref<typename W::Root> check(W::Build());
+  if (!Movel::AreEqualAnysInt(check.Get(), Source<W>(), 0, false))
+    Fail(state, "a new tree differs from the source");
 }
-BENCHMARK(BM_SizeTaskInfo);
 
+// Property reads by index through the type's descriptor, as a generic client
+// (a serialiser, a property collector) reaches properties. The index and the
+// object are laundered each iteration so neither the lookup nor the load can
+// be hoisted.
+constexpr int kTaskInfoEntityNameIndex = 6;
+
+void W1FieldPeek(benchmark::State& state) {
+  const Movel::DataObject* m = Source<W1>();
+  const Movel::DataTypeInfo* record = Movel::GetDoType<Kor::TaskInfo>()->GetRecord();
+  size_t len = 0;
+  for (auto _ : state) {
+    int idx = kTaskInfoEntityNameIndex;
+    Opaque(idx);
+    Opaque(m);
+    len = static_cast<const std::string*>(record->propPeek(m, idx))->size();
+    Use(len);
+  }
+  if (len != P().entity_name.size()) Fail(state, "wrong property");
+}
+
+// The same property copied out into a value slot (propGet).
+void W1FieldGet(benchmark::State& state) {
+  Movel::DataObject* m = const_cast<Kor::TaskInfo*>(Source<W1>());
+  const Movel::DataTypeInfo* record = Movel::GetDoType<Kor::TaskInfo>()->GetRecord();
+  std::string v;
+  for (auto _ : state) {
+    int idx = kTaskInfoEntityNameIndex;
+    Opaque(idx);
+    Opaque(m);
+    record->propGet(m, idx, &v);
+    benchmark::DoNotOptimize(v.data());
+  }
+  if (v != P().entity_name) Fail(state, "wrong property");
+}
+
+// The public member: the floor of the loop, not a divisor.
+void W1FieldMember(benchmark::State& state) {
+  const Kor::TaskInfo* m = Source<W1>();
+  size_t len = 0;
+  for (auto _ : state) {
+    Opaque(m);
+    len = m->entityName->size();
+    Use(len);
+  }
+  if (len != P().entity_name.size()) Fail(state, "wrong property");
+}
+
+#ifdef KORTYPES_BENCH_W2
+constexpr int kNetworkInfoIpV6EnabledIndex = 6;
+
+void W2FieldPeek(benchmark::State& state) {
+  const Movel::DataObject* m = Source<W2>();
+  const Movel::DataTypeInfo* record = Movel::GetDoType<Kor::Host::NetworkInfo>()->GetRecord();
+  bool v = false;
+  for (auto _ : state) {
+    int idx = kNetworkInfoIpV6EnabledIndex;
+    Opaque(idx);
+    Opaque(m);
+    v = *static_cast<const bool*>(record->propPeek(m, idx));
+    Use(v);
+  }
+  if (!v) Fail(state, "wrong property");
+}
+
+void W2FieldMember(benchmark::State& state) {
+  const Kor::Host::NetworkInfo* m = Source<W2>();
+  bool v = false;
+  for (auto _ : state) {
+    Opaque(m);
+    v = m->ipV6Enabled.GetValue();
+    Use(v);
+  }
+  if (!v) Fail(state, "wrong property");
+}
+#endif
+
+// ---- Chain: diff cost per level of nesting -----------------------------------------
+
+Ref<Kor::TaskInfo> BuildChain(int depth, int leaf) {
+  Ref<Kor::TaskInfo> bottom(new Kor::TaskInfo());
+  bottom->key = "level";
+  bottom->progress = leaf;
+  Ref<Kor::TaskInfo> top = bottom;
+  for (int i = 1; i < depth; ++i) {
+    Ref<Kor::TaskInfo> up(new Kor::TaskInfo());
+    up->key = "level";
+    up->SetResult(top.Get());
+    top = up;
+  }
+  return top;
+}
+
+void ChainDiff(benchmark::State& state) {
+  const int depth = static_cast<int>(state.range(0));
+  Ref<Kor::TaskInfo> a = BuildChain(depth, 1);
+  Ref<Kor::TaskInfo> b = BuildChain(depth, 2);
+  Movel::PropertyDiffSet diff;
+  for (auto _ : state) {
+    diff.clear();
+    a->_DiffProperties(b.Get(), kPrefix, diff);
+    Use(diff.size());
+  }
+  std::string want = kPrefix;
+  for (int i = 1; i < depth; ++i) want += ".result";
+  want += ".progress";
+  if (diff.size() != 1 || diff.GetChanged()[0].str() != want)
+    Fail(state, "expected one path " + std::to_string(depth) + " levels deep");
+  state.counters["levels"] = depth;
+  state.counters["per_level"] = benchmark::Counter(
+      depth, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+#ifdef KORTYPES_BENCH_STUB
 // A synchronous stub call through the in-process server: box, dispatch,
 // unbox.
-void BM_StubCallQueryOverhead(benchmark::State& state) {
+void StubCallQueryOverhead(benchmark::State& state) {
   struct Host : Kor::HostSystemSkeleton {
     long long QueryOverhead(long long memory, const Basekit::Optional<int>&, int cpus) override {
       return memory / 100 + cpus;
@@ -76,10 +623,50 @@ void BM_StubCallQueryOverhead(benchmark::State& state) {
   Ref<Movel::LocalStubAdapter> adapter(new Movel::LocalStubAdapter(server));
   server->Register(new Host(), "host-1");
   Ref<Kor::HostSystem> host = Kor::GetMoStubFactory()->CreateHostSystem("host-1", adapter);
-  for (auto _ : state) benchmark::DoNotOptimize(host->QueryOverhead(1 << 30, 16, 2));
+  long long r = 0;
+  for (auto _ : state) {
+    r = host->QueryOverhead(1 << 30, 16, 2);
+    Use(r);
+  }
+  if (r != (1LL << 30) / 100 + 2) Fail(state, "wrong result");
 }
-BENCHMARK(BM_StubCallQueryOverhead);
+#endif
+
+template <class W>
+void Register(const char* op, void (*fn)(benchmark::State&)) {
+  benchmark::RegisterBenchmark((std::string(W::kName) + "/" + op).c_str(), fn);
+}
+
+template <class W>
+void RegisterWorkload() {
+  Register<W>("copy/_Clone", Copy<W>);
+  Register<W>("equal/_IsEqual", Equal<W>);
+  Register<W>("diff/_DiffProperties", Diff<W>);
+  Register<W>("size/_GetSize", Size<W>);
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  RegisterWorkload<W1>();
+  Register<W1>("field/propPeek_index", W1FieldPeek);
+  Register<W1>("field/propGet_index", W1FieldGet);
+  Register<W1>("field/member", W1FieldMember);
+  Register<W1>("create_destroy/heap", CreateDestroy<W1>);
+#ifdef KORTYPES_BENCH_W2
+  RegisterWorkload<W2>();
+  Register<W2>("field/propPeek_index", W2FieldPeek);
+  Register<W2>("field/member", W2FieldMember);
+  Register<W2>("create_destroy/heap", CreateDestroy<W2>);
+#endif
+  benchmark::RegisterBenchmark("Chain/diff", ChainDiff)->RangeMultiplier(4)->Range(64, 4096);
+#ifdef KORTYPES_BENCH_STUB
+  benchmark::RegisterBenchmark("Stub/call/QueryOverhead", StubCallQueryOverhead);
+#endif
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::AddCustomContext("library", KORTYPES_BENCH_LIBRARY);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return g_failures == 0 ? 0 : 1;
+}

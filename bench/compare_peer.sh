@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Data object benchmarks beside the protobuf peer harness, in one run, as a
+# Markdown table of kor/protobuf time ratios per operation.
+#
+#   bench/compare_peer.sh [extra benchmark flags...]
+#
+# Builds the peer (shared/peers/protobuf, into PEER_BUILD_DIR, default
+# ./build-peer: the peer's folder may be read-only) and our data_object_bench
+# (and data_object_bench_synthetic when the build is configured with
+# -DKORTYPES_SYNTHETIC=ON: the host network workload W2 exists only in the
+# synthetic catalogue so far). Then runs the programs one after the other,
+# 5 repetitions each, and compares the medians of real time. JSON results are
+# kept in OUT_DIR (default: BUILD_DIR/compare-peer).
+#
+# Environment: BUILD_DIR (our build, default build), PEER_DIR (the peer's
+# sources, default ../shared/peers/protobuf beside the repository),
+# PEER_BUILD_DIR, OUT_DIR. The peer needs the Debian packages libprotobuf-dev,
+# protobuf-compiler and libbenchmark-dev.
+#
+# Compare ratios, not absolute times: on a shared machine absolute times drift
+# from run to run much more than ratios within one run. The two sides are not
+# compiled alike: the peer's harness at -O2, our generated code at -O1 and the
+# benchmark program at -O3 (Release).
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+build="$(cd "${BUILD_DIR:-$root/build}" && pwd)"
+peer_dir="${PEER_DIR:-$root/../shared/peers/protobuf}"
+peer_build="${PEER_BUILD_DIR:-$PWD/build-peer}"
+out="${OUT_DIR:-$build/compare-peer}"
+flags=(--benchmark_format=json --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@")
+
+[[ -f "$peer_dir/build.sh" ]] || { echo "compare_peer: no peer harness in $peer_dir" >&2; exit 1; }
+mkdir -p "$out"
+
+echo "compare_peer: building the peer in $peer_build" >&2
+BUILD_DIR="$peer_build" nice -n 10 "$peer_dir/build.sh" >"$out/peer-build.log" 2>&1 ||
+  { tail -30 "$out/peer-build.log" >&2; exit 1; }
+
+ours=(data_object_bench)
+if ninja -C "$build" -t query data_object_bench_synthetic >/dev/null 2>&1; then
+  ours+=(data_object_bench_synthetic)
+fi
+echo "compare_peer: building ${ours[*]} in $build" >&2
+nice -n 10 ninja -C "$build" "${ours[@]}" >"$out/build.log" 2>&1 || { tail -30 "$out/build.log" >&2; exit 1; }
+
+status=0
+echo "compare_peer: running the peer (about 100 s)" >&2
+"$peer_build/pb_peer_bench" "${flags[@]}" >"$out/protobuf.json" 2>"$out/protobuf.err" || status=1
+for prog in "${ours[@]}"; do
+  echo "compare_peer: running $prog" >&2
+  "$build/bin/$prog" "${flags[@]}" >"$out/$prog.json" 2>"$out/$prog.err" || status=1
+done
+(( status == 0 )) || echo "compare_peer: a benchmark reported a wrong result (see $out/*.json)" >&2
+
+python3 - "$out" "${ours[@]}" <<'PY'
+import json, os, sys
+
+out, progs = sys.argv[1], sys.argv[2:]
+UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def medians(path):
+    with open(path) as f:
+        doc = json.load(f)
+    med, errors = {}, {}
+    for b in doc["benchmarks"]:
+        if b.get("error_occurred"):
+            errors[b["run_name"]] = b.get("error_message", "error")
+        elif b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
+            med[b["run_name"]] = b["real_time"] * UNIT[b.get("time_unit", "ns")]
+    return med, errors
+
+
+pb, pb_err = medians(os.path.join(out, "protobuf.json"))
+runs = {p: medians(os.path.join(out, p + ".json")) for p in progs}
+
+# (operation, our variant, the peer's variant)
+PAIRS = [("copy", "copy/_Clone", "copy/CopyFrom"),
+         ("equal", "equal/_IsEqual", "equal/MessageDifferencer"),
+         ("diff", "diff/_DiffProperties", "diff/MessageDifferencer_paths"),
+         ("size", "size/_GetSize", "size/SpaceUsedLong"),
+         ("field", "field/propPeek_index", "field/reflection_index"),
+         ("field (copy out)", "field/propGet_index", "field/reflection_index_copy"),
+         ("create+destroy", "create_destroy/heap", "create_destroy/heap")]
+
+
+def fmt(v):
+    if v is None:
+        return "n/a"
+    return f"{v:,.0f}" if v >= 100 else f"{v:.1f}" if v >= 10 else f"{v:.2f}"
+
+
+print("| workload | operation | library | kor ns/op | protobuf ns/op | kor/protobuf |")
+print("|---|---|---|---:|---:|---:|")
+for prog in progs:
+    med, err = runs[prog]
+    lib = "synthetic" if prog.endswith("_synthetic") else "real"
+    for w in ("W1", "W2"):
+        for op, ours, theirs in PAIRS:
+            k, p = f"{w}/{ours}", f"{w}/{theirs}"
+            if k not in med and k not in err:
+                continue
+            kv, pv = med.get(k), pb.get(p)
+            if k in err or p in pb_err:
+                ratio = "ERROR: " + (err.get(k) or pb_err.get(p))
+            else:
+                ratio = f"{kv / pv:.2f}" if kv and pv else "n/a"
+            print(f"| {w} | {op} | {lib} | {fmt(kv)} | {fmt(pv)} | {ratio} |")
+
+print("\nDiff down a chain of TaskInfo objects linked through `result`, one changed leaf at the bottom:\n")
+print("| library | depth | ns/op | ns per level |")
+print("|---|---:|---:|---:|")
+for prog in progs:
+    med, err = runs[prog]
+    lib = "synthetic" if prog.endswith("_synthetic") else "real"
+    for name in sorted((n for n in med if n.startswith("Chain/diff/")), key=lambda n: int(n.rsplit("/", 1)[1])):
+        depth = int(name.rsplit("/", 1)[1])
+        print(f"| {lib} | {depth} | {fmt(med[name])} | {fmt(med[name] / depth)} |")
+    for name, e in err.items():
+        print(f"| {lib} | {name} | ERROR: {e} | |")
+PY
+exit $status
