@@ -208,12 +208,16 @@ void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at
     set.Append(PropertyPath(Materialize(at)));
     return;
   }
+  // A member typed as any value may still hold a data object: its type says.
+  const DataObjectType* type = nullptr;
   if (dataObjects) {
-    const DataLayout* layout = static_cast<const DataObject*>(x)->_GetDataType()->GetLayout();
-    if (layout) {
-      DiffLevels(x, y, *layout, at, set);
-      return;
-    }
+    type = static_cast<const DataObject*>(x)->_GetDataType();
+  } else if (const Type* t = x->_GetType(); t && t->IsDataObject() && !t->IsArray()) {
+    type = static_cast<const DataObjectType*>(t);
+  }
+  if (const DataLayout* layout = type ? type->GetLayout() : nullptr) {
+    DiffLevels(x, y, *layout, at, set);
+    return;
   }
   x->_DiffProperties(y, Materialize(at), set);
 }

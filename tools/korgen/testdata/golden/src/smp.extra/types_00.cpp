@@ -37,7 +37,7 @@ const Movel::FieldInfo Smp::Extra::Leaf::_fields[] = {
     {offsetof(Smp::Extra::Leaf, depth), 0x0, Movel::FieldKind::kShort, false, false, nullptr, nullptr},
     {offsetof(Smp::Extra::Leaf, folder_), 0x2, Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
 };
-const Movel::DataLayout Smp::Extra::Leaf::_layout = {&Smp::Middle::_layout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf)};
+const Movel::DataLayout Smp::Extra::Leaf::_layout = {&Smp::Middle::_layout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf), 0x2};
 Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder) : Smp::Middle(key, note, weight) {
   try {
     Movel::InitField(this->depth, depth);
@@ -49,7 +49,6 @@ Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::stri
 }
 Smp::Extra::Leaf::Leaf(const Smp::Extra::Leaf& _other) : Smp::Middle(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::Extra::Leaf::~Leaf() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::Extra::Leaf::_GetDataType() const { return Movel::GetDoType<Smp::Extra::Leaf>(); }
 Movel::Any* Smp::Extra::Leaf::_Clone() const { return new Leaf(*this); }
 Movel::DataObject* Smp::Extra::Leaf::_CreateObject() { return new Leaf(); }
 Movel::Any* Smp::Extra::Leaf::_CreateArray() { return new Movel::DataArray<Smp::Extra::Leaf>(); }
@@ -86,12 +85,11 @@ const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo = {
 const Movel::FieldInfo Smp::Extra::DeepFault::_fields[] = {
     {offsetof(Smp::Extra::DeepFault, code), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Extra::DeepFault::_layout = {&Smp::SampleFault::_layout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault)};
+const Movel::DataLayout Smp::Extra::DeepFault::_layout = {&Smp::SampleFault::_layout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault), 0x0};
 Smp::Extra::DeepFault::DeepFault(const Basekit::Optional<std::string>& reason, int code) : Smp::SampleFault(reason) {
   Movel::InitField(this->code, code);
 }
 Smp::Extra::DeepFault::DeepFault(const Smp::Extra::DeepFault& _other) : Smp::SampleFault(_other) { Movel::CopyFields(this, &_other, _layout); }
-Movel::DataObjectType* Smp::Extra::DeepFault::_GetDataType() const { return Movel::GetDoType<Smp::Extra::DeepFault>(); }
 Movel::Any* Smp::Extra::DeepFault::_Clone() const { return new DeepFault(*this); }
 Movel::DataObject* Smp::Extra::DeepFault::_CreateObject() { return new DeepFault(); }
 Movel::Any* Smp::Extra::DeepFault::_CreateArray() { return new Movel::DataArray<Smp::Extra::DeepFault>(); }

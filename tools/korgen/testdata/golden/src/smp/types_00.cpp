@@ -55,7 +55,7 @@ const Movel::FieldInfo Smp::Base::_fields[] = {
     {offsetof(Smp::Base, key), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
     {offsetof(Smp::Base, note), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Base::_layout = {nullptr, kortypes_detail::kSmpBaseProperties, _fields, 2, sizeof(Base)};
+const Movel::DataLayout Smp::Base::_layout = {nullptr, kortypes_detail::kSmpBaseProperties, _fields, 2, sizeof(Base), 0x3};
 Smp::Base::Base(const std::string& key, const Basekit::Optional<std::string>& note) {
   try {
     Movel::InitField(this->key, key);
@@ -67,7 +67,6 @@ Smp::Base::Base(const std::string& key, const Basekit::Optional<std::string>& no
 }
 Smp::Base::Base(const Smp::Base& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::Base::~Base() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::Base::_GetDataType() const { return Movel::GetDoType<Smp::Base>(); }
 Movel::Any* Smp::Base::_Clone() const { return new Base(*this); }
 Movel::DataObject* Smp::Base::_CreateObject() { return new Base(); }
 Movel::Any* Smp::Base::_CreateArray() { return new Movel::DataArray<Smp::Base>(); }
@@ -101,12 +100,11 @@ const Movel::DataTypeInfo kSmpMiddleDataTypeInfo = {
 const Movel::FieldInfo Smp::Middle::_fields[] = {
     {offsetof(Smp::Middle, weight), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Middle::_layout = {&Smp::Base::_layout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle)};
+const Movel::DataLayout Smp::Middle::_layout = {&Smp::Base::_layout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle), 0x0};
 Smp::Middle::Middle(const std::string& key, const Basekit::Optional<std::string>& note, int weight) : Smp::Base(key, note) {
   Movel::InitField(this->weight, weight);
 }
 Smp::Middle::Middle(const Smp::Middle& _other) : Smp::Base(_other) { Movel::CopyFields(this, &_other, _layout); }
-Movel::DataObjectType* Smp::Middle::_GetDataType() const { return Movel::GetDoType<Smp::Middle>(); }
 Movel::Any* Smp::Middle::_Clone() const { return new Middle(*this); }
 Movel::DataObject* Smp::Middle::_CreateObject() { return new Middle(); }
 Movel::Any* Smp::Middle::_CreateArray() { return new Movel::DataArray<Smp::Middle>(); }
@@ -133,9 +131,8 @@ const Movel::DataTypeInfo kSmpEmptyDataTypeInfo = {
     kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::Empty::_CreateObject, &Smp::Empty::_CreateArray,
     0};
 }  // namespace kortypes_detail
-const Movel::DataLayout Smp::Empty::_layout = {nullptr, kortypes_detail::kNoProperties, nullptr, 0, sizeof(Empty)};
+const Movel::DataLayout Smp::Empty::_layout = {nullptr, kortypes_detail::kNoProperties, nullptr, 0, sizeof(Empty), 0x0};
 Smp::Empty::Empty(const Smp::Empty& _other) : Movel::DynamicData(_other) {}
-Movel::DataObjectType* Smp::Empty::_GetDataType() const { return Movel::GetDoType<Smp::Empty>(); }
 Movel::Any* Smp::Empty::_Clone() const { return new Empty(*this); }
 Movel::DataObject* Smp::Empty::_CreateObject() { return new Empty(); }
 Movel::Any* Smp::Empty::_CreateArray() { return new Movel::DataArray<Smp::Empty>(); }
@@ -251,7 +248,7 @@ const Movel::FieldInfo Smp::AllKinds::_fields[] = {
     {offsetof(Smp::AllKinds, intList_), 0x1, Movel::FieldKind::kArray, false, false, &Movel::NarrowField<Movel::Array<int>>, &Movel::MakeArrayField<Movel::Array<int>>},
     {offsetof(Smp::AllKinds, enumList_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Color>>, &Movel::MakeArrayField<Movel::Array<Smp::Color>>},
 };
-const Movel::DataLayout Smp::AllKinds::_layout = {nullptr, kortypes_detail::kSmpAllKindsProperties, _fields, 46, sizeof(AllKinds)};
+const Movel::DataLayout Smp::AllKinds::_layout = {nullptr, kortypes_detail::kSmpAllKindsProperties, _fields, 46, sizeof(AllKinds), 0x3fffc0000003};
 Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<std::string>& optString, bool reqBool, const Basekit::Optional<bool>& optBool, signed char reqByte, const Basekit::Optional<signed char>& optByte, short reqShort, const Basekit::Optional<short>& optShort, int reqInt, const Basekit::Optional<int>& optInt, long long reqLong, const Basekit::Optional<long long>& optLong, float reqFloat, const Basekit::Optional<float>& optFloat, double reqDouble, const Basekit::Optional<double>& optDouble, Smp::Color reqEnum, const Basekit::Optional<Smp::Color>& optEnum, const Basekit::System::DateTime& reqTime, const Basekit::Optional<Basekit::System::DateTime>& optTime, const std::vector<unsigned char>& reqBinary, const Basekit::Optional<std::vector<unsigned char>>& optBinary, const Movel::TypeName& reqTypeName, const Basekit::Optional<Movel::TypeName>& optTypeName, const Movel::MethodName& reqMethodName, const Basekit::Optional<Movel::MethodName>& optMethodName, const Movel::PropertyPath& reqPath, const Basekit::Optional<Movel::PropertyPath>& optPath, const Movel::Uri& reqUri, const Basekit::Optional<Movel::Uri>& optUri, Smp::Base* reqData, Smp::Base* optData, Smp::SampleFault* reqFault, Smp::SampleFault* optFault, Movel::MoRef* reqRef, Movel::MoRef* optRef, Movel::Any* reqAny, Movel::Any* optAny, Movel::LocalizableMessage* message, Movel::DataArray<Smp::Base>* dataList, Movel::DataArray<Smp::Base>* optDataList, Movel::DataArray<Movel::MoRef>* refList, Movel::DataArray<Movel::Any>* anyList, Movel::Array<std::string>* stringList, Movel::Array<int>* intList, Movel::Array<Smp::Color>* enumList) {
   try {
     Movel::InitField(this->reqString, reqString);
@@ -307,7 +304,6 @@ Smp::AllKinds::AllKinds(const std::string& reqString, const Basekit::Optional<st
 }
 Smp::AllKinds::AllKinds(const Smp::AllKinds& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::AllKinds::~AllKinds() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::AllKinds::_GetDataType() const { return Movel::GetDoType<Smp::AllKinds>(); }
 Movel::Any* Smp::AllKinds::_Clone() const { return new AllKinds(*this); }
 Movel::DataObject* Smp::AllKinds::_CreateObject() { return new AllKinds(); }
 Movel::Any* Smp::AllKinds::_CreateArray() { return new Movel::DataArray<Smp::AllKinds>(); }
@@ -416,7 +412,7 @@ const Movel::FieldInfo Smp::Flagged::_fields[] = {
     {offsetof(Smp::Flagged, owner), 0x0, Movel::FieldKind::kString, false, false, nullptr, nullptr},
     {offsetof(Smp::Flagged, optLabel), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Flagged::_layout = {nullptr, kortypes_detail::kSmpFlaggedProperties, _fields, 11, sizeof(Flagged)};
+const Movel::DataLayout Smp::Flagged::_layout = {nullptr, kortypes_detail::kSmpFlaggedProperties, _fields, 11, sizeof(Flagged), 0x7bf};
 Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel) {
   try {
     Movel::InitField(this->dynamicProperty_, dynamicProperty);
@@ -437,7 +433,6 @@ Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty,
 }
 Smp::Flagged::Flagged(const Smp::Flagged& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::Flagged::~Flagged() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::Flagged::_GetDataType() const { return Movel::GetDoType<Smp::Flagged>(); }
 Movel::Any* Smp::Flagged::_Clone() const { return new Flagged(*this); }
 Movel::DataObject* Smp::Flagged::_CreateObject() { return new Flagged(); }
 Movel::Any* Smp::Flagged::_CreateArray() { return new Movel::DataArray<Smp::Flagged>(); }
@@ -507,7 +502,7 @@ const Movel::FieldInfo Smp::Machine::_fields[] = {
     {offsetof(Smp::Machine, state), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
     {offsetof(Smp::Machine, states_), 0x3, Movel::FieldKind::kArray, true, false, &Movel::NarrowField<Movel::Array<Smp::Machine::State>>, &Movel::MakeArrayField<Movel::Array<Smp::Machine::State>>},
 };
-const Movel::DataLayout Smp::Machine::_layout = {nullptr, kortypes_detail::kSmpMachineProperties, _fields, 10, sizeof(Machine)};
+const Movel::DataLayout Smp::Machine::_layout = {nullptr, kortypes_detail::kSmpMachineProperties, _fields, 10, sizeof(Machine), 0x2cb};
 Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states) {
   try {
     Movel::InitField(this->class_, class_);
@@ -527,7 +522,6 @@ Smp::Machine::Machine(const std::string& class_, Smp::Base* delete_, const Basek
 }
 Smp::Machine::Machine(const Smp::Machine& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::Machine::~Machine() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::Machine::_GetDataType() const { return Movel::GetDoType<Smp::Machine>(); }
 Movel::Any* Smp::Machine::_Clone() const { return new Machine(*this); }
 Movel::DataObject* Smp::Machine::_CreateObject() { return new Machine(); }
 Movel::Any* Smp::Machine::_CreateArray() { return new Movel::DataArray<Smp::Machine>(); }

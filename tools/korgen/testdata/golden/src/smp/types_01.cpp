@@ -40,7 +40,7 @@ const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo = {
 const Movel::FieldInfo Smp::SampleFault::_fields[] = {
     {offsetof(Smp::SampleFault, reason), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::SampleFault::_layout = {&Movel::MethodFault::_layout, kortypes_detail::kSmpSampleFaultProperties, _fields, 1, sizeof(SampleFault)};
+const Movel::DataLayout Smp::SampleFault::_layout = {&Movel::MethodFault::_layout, kortypes_detail::kSmpSampleFaultProperties, _fields, 1, sizeof(SampleFault), 0x1};
 Smp::SampleFault::SampleFault(const Basekit::Optional<std::string>& reason) {
   try {
     Movel::InitField(this->reason, reason);
@@ -51,7 +51,6 @@ Smp::SampleFault::SampleFault(const Basekit::Optional<std::string>& reason) {
 }
 Smp::SampleFault::SampleFault(const Smp::SampleFault& _other) : Movel::MethodFault(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::SampleFault::~SampleFault() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::SampleFault::_GetDataType() const { return Movel::GetDoType<Smp::SampleFault>(); }
 Movel::Any* Smp::SampleFault::_Clone() const { return new SampleFault(*this); }
 Movel::DataObject* Smp::SampleFault::_CreateObject() { return new SampleFault(); }
 Movel::Any* Smp::SampleFault::_CreateArray() { return new Movel::DataArray<Smp::SampleFault>(); }
@@ -87,12 +86,11 @@ const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo = {
 const Movel::FieldInfo Smp::StateFault::_fields[] = {
     {offsetof(Smp::StateFault, state), 0x0, Movel::FieldKind::kEnum, false, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::StateFault::_layout = {&Movel::RuntimeFault::_layout, kortypes_detail::kSmpStateFaultProperties, _fields, 1, sizeof(StateFault)};
+const Movel::DataLayout Smp::StateFault::_layout = {&Movel::RuntimeFault::_layout, kortypes_detail::kSmpStateFaultProperties, _fields, 1, sizeof(StateFault), 0x0};
 Smp::StateFault::StateFault(Smp::Machine::State state) {
   Movel::InitField(this->state, state);
 }
 Smp::StateFault::StateFault(const Smp::StateFault& _other) : Movel::RuntimeFault(_other) { Movel::CopyFields(this, &_other, _layout); }
-Movel::DataObjectType* Smp::StateFault::_GetDataType() const { return Movel::GetDoType<Smp::StateFault>(); }
 Movel::Any* Smp::StateFault::_Clone() const { return new StateFault(*this); }
 Movel::DataObject* Smp::StateFault::_CreateObject() { return new StateFault(); }
 Movel::Any* Smp::StateFault::_CreateArray() { return new Movel::DataArray<Smp::StateFault>(); }
@@ -121,9 +119,8 @@ const Movel::DataTypeInfo kSmpBadValueDataTypeInfo = {
     kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::BadValue::_CreateObject, &Smp::BadValue::_CreateArray,
     0};
 }  // namespace kortypes_detail
-const Movel::DataLayout Smp::BadValue::_layout = {&Movel::Fault::InvalidArgument::_layout, kortypes_detail::kNoProperties, nullptr, 0, sizeof(BadValue)};
+const Movel::DataLayout Smp::BadValue::_layout = {&Movel::Fault::InvalidArgument::_layout, kortypes_detail::kNoProperties, nullptr, 0, sizeof(BadValue), 0x0};
 Smp::BadValue::BadValue(const Smp::BadValue& _other) : Movel::Fault::InvalidArgument(_other) {}
-Movel::DataObjectType* Smp::BadValue::_GetDataType() const { return Movel::GetDoType<Smp::BadValue>(); }
 Movel::Any* Smp::BadValue::_Clone() const { return new BadValue(*this); }
 Movel::DataObject* Smp::BadValue::_CreateObject() { return new BadValue(); }
 Movel::Any* Smp::BadValue::_CreateArray() { return new Movel::DataArray<Smp::BadValue>(); }
@@ -300,7 +297,7 @@ const Movel::FieldInfo Smp::Task::Info::_fields[] = {
     {offsetof(Smp::Task::Info, error_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::MethodFault>, nullptr},
     {offsetof(Smp::Task::Info, description_), 0x2, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Movel::LocalizableMessage>, nullptr},
 };
-const Movel::DataLayout Smp::Task::Info::_layout = {nullptr, kortypes_detail::kSmpTaskInfoProperties, _fields, 6, sizeof(Info)};
+const Movel::DataLayout Smp::Task::Info::_layout = {nullptr, kortypes_detail::kSmpTaskInfoProperties, _fields, 6, sizeof(Info), 0x39};
 Smp::Task::Info::Info(const std::string& key, Smp::Machine::State state, const Basekit::Optional<int>& progress, Movel::Any* result, Movel::MethodFault* error, Movel::LocalizableMessage* description) {
   try {
     Movel::InitField(this->key, key);
@@ -316,7 +313,6 @@ Smp::Task::Info::Info(const std::string& key, Smp::Machine::State state, const B
 }
 Smp::Task::Info::Info(const Smp::Task::Info& _other) : Movel::DynamicData(_other) { Movel::CopyFields(this, &_other, _layout); }
 Smp::Task::Info::~Info() { Movel::ReleaseFields(this, _layout); }
-Movel::DataObjectType* Smp::Task::Info::_GetDataType() const { return Movel::GetDoType<Smp::Task::Info>(); }
 Movel::Any* Smp::Task::Info::_Clone() const { return new Info(*this); }
 Movel::DataObject* Smp::Task::Info::_CreateObject() { return new Info(); }
 Movel::Any* Smp::Task::Info::_CreateArray() { return new Movel::DataArray<Smp::Task::Info>(); }

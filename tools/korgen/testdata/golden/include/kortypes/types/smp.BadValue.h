@@ -29,7 +29,7 @@ class KOR_API BadValue : public Movel::Fault::InvalidArgument {
   BadValue() = default;
   ~BadValue() override = default;
   Movel::Type* _GetType() const override { return Movel::GetDoType<BadValue>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<BadValue>(); }
   Movel::Any* _Clone() const override;
 
   // How the class holds its own members, for the runtime's table-driven

@@ -17,7 +17,7 @@ class KOR_API Base : public Movel::DynamicData {
   Base(const std::string& key, const Basekit::Optional<std::string>& note);
   ~Base() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Base>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Base>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

@@ -16,7 +16,7 @@ class KOR_API Empty : public Movel::DynamicData {
   Empty() = default;
   ~Empty() override = default;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Empty>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Empty>(); }
   Movel::Any* _Clone() const override;
 
   // How the class holds its own members, for the runtime's table-driven

@@ -20,7 +20,7 @@ class KOR_API Flagged : public Movel::DynamicData {
   Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel);
   ~Flagged() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Flagged>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Flagged>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

@@ -28,7 +28,7 @@ class KOR_API Machine : public Movel::DynamicData {
   Machine(const std::string& class_, Smp::Base* delete_, const Basekit::Optional<int>& default_, const Basekit::Optional<std::string>& new_, Smp::Color operator_, int int_, Movel::Any* type, const std::string& size, Smp::Machine::State state, Movel::Array<Smp::Machine::State>* states);
   ~Machine() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Machine>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Machine>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

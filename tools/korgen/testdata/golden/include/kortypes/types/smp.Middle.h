@@ -18,7 +18,7 @@ class KOR_API Middle : public Smp::Base {
   Middle(const std::string& key, const Basekit::Optional<std::string>& note, int weight);
   ~Middle() override = default;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Middle>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Middle>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

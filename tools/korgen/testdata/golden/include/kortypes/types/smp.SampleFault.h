@@ -30,7 +30,7 @@ class KOR_API SampleFault : public Movel::MethodFault {
   explicit SampleFault(const Basekit::Optional<std::string>& reason);
   ~SampleFault() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<SampleFault>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<SampleFault>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

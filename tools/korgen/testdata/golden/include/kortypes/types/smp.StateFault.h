@@ -31,7 +31,7 @@ class KOR_API StateFault : public Movel::RuntimeFault {
   explicit StateFault(Smp::Machine::State state);
   ~StateFault() override = default;
   Movel::Type* _GetType() const override { return Movel::GetDoType<StateFault>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<StateFault>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

@@ -18,7 +18,7 @@ class KOR_API Task::Info : public Movel::DynamicData {
   Info(const std::string& key, Smp::Machine::State state, const Basekit::Optional<int>& progress, Movel::Any* result, Movel::MethodFault* error, Movel::LocalizableMessage* description);
   ~Info() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Info>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Info>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

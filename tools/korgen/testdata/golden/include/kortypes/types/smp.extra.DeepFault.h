@@ -31,7 +31,7 @@ class KOR_API DeepFault : public Smp::SampleFault {
   DeepFault(const Basekit::Optional<std::string>& reason, int code);
   ~DeepFault() override = default;
   Movel::Type* _GetType() const override { return Movel::GetDoType<DeepFault>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<DeepFault>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;

@@ -21,7 +21,7 @@ class KOR_API Leaf : public Smp::Middle {
   Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder);
   ~Leaf() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Leaf>(); }
-  Movel::DataObjectType* _GetDataType() const override;
+  Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Leaf>(); }
   Movel::Any* _Clone() const override;
   unsigned _GetSize(Movel::RoundFn round) const override;
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;
