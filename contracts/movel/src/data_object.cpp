@@ -1,6 +1,8 @@
 // The data object root and the runtime's own data types.
 #include "movel/data_object.h"
 
+#include "internal.h"
+
 #include "movel/builtin.h"
 #include "movel/data_types.h"
 
@@ -66,20 +68,11 @@ void DynamicData::SetDynamicProperty(DataArray<DynamicProperty>* value) {
 
 // ---- the runtime's own data classes: thin entries into the layout ----
 
-#define MOVEL_DEFINE_LAYOUT_OPERATIONS(Name)                                              \
-  Name::Name(const Name& other) : DynamicData(other) { CopyFields(this, &other, _layout); } \
-  Name::~Name() { ReleaseFields(this, _layout); }                                          \
-  Type* Name::_GetType() const { return GetDoType<Name>(); }                               \
-  DataObjectType* Name::_GetDataType() const { return GetDoType<Name>(); }                 \
-  Any* Name::_Clone() const { return new Name(*this); }                                    \
-  unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }        \
-  bool Name::_IsEqual(const Any* other, bool lenient) const {                              \
-    return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);     \
-  }                                                                                        \
-  void Name::_DiffProperties(const Any* other, const std::string& path,                    \
-                             PropertyDiffSet& set) const {                                 \
-    DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);           \
-  }
+#define MOVEL_DEFINE_LAYOUT_OPERATIONS(Name)                            \
+  MOVEL_DEFINE_LAYOUT_MEMBERS(Name, DynamicData)                          \
+  Type* Name::_GetType() const { return GetDoType<Name>(); }              \
+  DataObjectType* Name::_GetDataType() const { return GetDoType<Name>(); } \
+  Any* Name::_Clone() const { return new Name(*this); }
 
 MOVEL_DEFINE_LAYOUT_OPERATIONS(DynamicProperty)
 MOVEL_DEFINE_LAYOUT_OPERATIONS(KeyAnyValue)

@@ -1,6 +1,8 @@
 // Faults and their exceptions.
 #include "movel/fault.h"
 
+#include "internal.h"
+
 #include "movel/type.h"
 
 namespace Movel {
@@ -34,24 +36,10 @@ void MethodFault::Exception::Rethrow() const { throw *this; }
 void MethodFault::Exception::Throw() const { throw *this; }
 
 MethodFault::MethodFault() noexcept = default;
-MethodFault::MethodFault(const MethodFault& other) : DynamicData(other) {
-  CopyFields(this, &other, _layout);
-}
-MethodFault::~MethodFault() { ReleaseFields(this, _layout); }
-
+MOVEL_DEFINE_LAYOUT_MEMBERS(MethodFault, DynamicData)
 Type* MethodFault::_GetType() const { return GetDoType<MethodFault>(); }
 DataObjectType* MethodFault::_GetDataType() const { return GetDoType<MethodFault>(); }
-unsigned MethodFault::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }
 Any* MethodFault::_Clone() const { return new MethodFault(*this); }
-
-bool MethodFault::_IsEqual(const Any* other, bool lenient) const {
-  return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);
-}
-
-void MethodFault::_DiffProperties(const Any* other, const std::string& path,
-                                  PropertyDiffSet& set) const {
-  DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);
-}
 
 void MethodFault::Throw() { throw Exception(this); }
 
@@ -77,18 +65,9 @@ void MethodFault::Throw() { throw Exception(this); }
   unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }
 
 // A fault class with own members: its operations run from its layout.
-#define MOVEL_DEFINE_MEMBER_FAULT(Name, Parent)                                                 \
-  MOVEL_DEFINE_FAULT_COMMON(Name, Parent)                                                       \
-  Name::Name(const Name& other) : Parent(other) { CopyFields(this, &other, _layout); }          \
-  Name::~Name() { ReleaseFields(this, _layout); }                                               \
-  unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }             \
-  bool Name::_IsEqual(const Any* other, bool lenient) const {                                   \
-    return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);          \
-  }                                                                                             \
-  void Name::_DiffProperties(const Any* other, const std::string& path,                         \
-                             PropertyDiffSet& set) const {                                      \
-    DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);                \
-  }
+#define MOVEL_DEFINE_MEMBER_FAULT(Name, Parent) \
+  MOVEL_DEFINE_FAULT_COMMON(Name, Parent)       \
+  MOVEL_DEFINE_LAYOUT_MEMBERS(Name, Parent)
 
 MOVEL_DEFINE_PLAIN_FAULT(RuntimeFault, MethodFault)
 

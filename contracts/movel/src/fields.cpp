@@ -201,13 +201,20 @@ void DiffLevels(const void* a, const void* b, const DataLayout& layout, const Pa
 
 // Two values held at one path: data objects with a layout are walked in
 // place; everything else reports itself through its class's own diff.
-void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
-                PropertyDiffSet& set) {
-  if (!x && !y) return;
+// True when x and y still need comparing: both present and of one class. A
+// value on one side only, or a change of class, is reported as one change.
+bool BothOfOneClass(const Any* x, const Any* y, const PathNode* at, PropertyDiffSet& set) {
+  if (!x && !y) return false;
   if (!x || !y || typeid(*x) != typeid(*y)) {
     set.Append(PropertyPath(Materialize(at)));
-    return;
+    return false;
   }
+  return true;
+}
+
+void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
+                PropertyDiffSet& set) {
+  if (!BothOfOneClass(x, y, at, set)) return;
   // A member typed as any value may still hold a data object: its type says.
   const DataObjectType* type = nullptr;
   if (dataObjects) {
@@ -224,11 +231,7 @@ void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at
 
 void DiffArrays(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
                 PropertyDiffSet& set) {
-  if (!x && !y) return;
-  if (!x || !y || typeid(*x) != typeid(*y)) {
-    set.Append(PropertyPath(Materialize(at)));
-    return;
-  }
+  if (!BothOfOneClass(x, y, at, set)) return;
   const auto* xs = dynamic_cast<const DataArrayBase*>(x);
   if (!xs) {
     // Arrays of values are reported whole.

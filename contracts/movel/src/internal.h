@@ -1,7 +1,22 @@
 // Runtime-internal hooks shared by the runtime's own sources.
 #pragma once
 
+#include "movel/fields.h"
 #include "movel/type.h"
+
+// The members of a runtime data class Name (on Parent) that run from its
+// layout: copy constructor, destructor, size, equality and diff.
+#define MOVEL_DEFINE_LAYOUT_MEMBERS(Name, Parent)                                        \
+  Name::Name(const Name& other) : Parent(other) { CopyFields(this, &other, _layout); }   \
+  Name::~Name() { ReleaseFields(this, _layout); }                                        \
+  unsigned Name::_GetSize(RoundFn r) const { return FieldsSize(this, _layout, r); }      \
+  bool Name::_IsEqual(const Any* other, bool lenient) const {                            \
+    return FieldsEqual(this, static_cast<const DataObject*>(other), _layout, lenient);   \
+  }                                                                                      \
+  void Name::_DiffProperties(const Any* other, const std::string& path,                  \
+                             PropertyDiffSet& set) const {                               \
+    DiffFields(this, static_cast<const DataObject*>(other), path, set, _layout);         \
+  }
 
 namespace Movel {
 namespace detail {
