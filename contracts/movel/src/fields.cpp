@@ -366,12 +366,30 @@ unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r
   return total + DynamicData::_GetRootMembersSize(self, r);
 }
 
-void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
+namespace {
+
+// Calls fn(f, m) with own member index of o and its description f, where m is
+// the member as its own C++ type; answers false, calling nothing, for an
+// index outside the class's own members.
+template <class Object, class F>
+[[gnu::always_inline]] inline bool OnMember(const DataLayout& layout, Object* o, int index, F&& fn) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return false;
   const FieldInfo& f = layout.fields[index];
   WithMemberType(f, [&](auto tag) {
     using M = typename decltype(tag)::type;
-    M& m = At<M>(o, f);
+    fn(f, At<M>(o, f));
+  });
+  return true;
+}
+
+template <class T>
+using Plain = std::remove_const_t<std::remove_reference_t<T>>;
+
+}  // namespace
+
+void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
+  OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
+    using M = Plain<decltype(m)>;
     if constexpr (std::is_same<M, std::string*>::value) {
       *static_cast<std::string*>(out) = m ? *m : std::string();
     } else if constexpr (std::is_same<M, Any*>::value) {
@@ -389,7 +407,7 @@ void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
       }
       *static_cast<Basekit::Ref<Any>*>(out) = held;
     } else if constexpr (IsOptional<M>::value) {
-      using V = std::remove_reference_t<decltype(m.GetValue())>;
+      using V = Plain<decltype(m.GetValue())>;
       *static_cast<V*>(out) = m.GetValue();
     } else {
       *static_cast<M*>(out) = m;
@@ -398,31 +416,25 @@ void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
 }
 
 const void* FieldPeek(const DataLayout& layout, const DataObject* o, int index) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return nullptr;
-  const FieldInfo& f = layout.fields[index];
-  return WithMemberType(f, [&](auto tag) -> const void* {
-    using M = typename decltype(tag)::type;
-    const M& m = At<M>(o, f);
-    if constexpr (std::is_same<M, std::string*>::value) {
-      return m;
-    } else if constexpr (std::is_same<M, Any*>::value) {
-      return m;
+  const void* result = nullptr;
+  OnMember(layout, o, index, [&](const FieldInfo&, const auto& m) {
+    using M = Plain<decltype(m)>;
+    if constexpr (std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value) {
+      result = m;
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
-      return NonEmpty(Held(m));
+      result = NonEmpty(Held(m));
     } else if constexpr (IsOptional<M>::value) {
-      return m.IsSet() ? &m.GetValue() : nullptr;
+      result = m.IsSet() ? &m.GetValue() : nullptr;
     } else {
-      return &m;
+      result = &m;
     }
   });
+  return result;
 }
 
 void FieldSet(const DataLayout& layout, DataObject* o, int index, const void* in) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
-  const FieldInfo& f = layout.fields[index];
-  WithMemberType(f, [&](auto tag) {
-    using M = typename decltype(tag)::type;
-    M& m = At<M>(o, f);
+  OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
+    using M = Plain<decltype(m)>;
     if constexpr (std::is_same<M, std::string*>::value) {
       SetOptionalString(m, *static_cast<const std::string*>(in));
     } else if constexpr (std::is_same<M, Any*>::value) {
@@ -431,7 +443,7 @@ void FieldSet(const DataLayout& layout, DataObject* o, int index, const void* in
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
       AssignArray(m, Narrow(f, *static_cast<Any* const*>(in)));
     } else if constexpr (IsOptional<M>::value) {
-      using V = std::remove_reference_t<decltype(m.GetValue())>;
+      using V = Plain<decltype(m.GetValue())>;
       m = *static_cast<const V*>(in);
     } else {
       m = *static_cast<const M*>(in);
@@ -440,11 +452,8 @@ void FieldSet(const DataLayout& layout, DataObject* o, int index, const void* in
 }
 
 void FieldSwap(const DataLayout& layout, DataObject* o, int index, void* inout) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
-  const FieldInfo& f = layout.fields[index];
-  WithMemberType(f, [&](auto tag) {
-    using M = typename decltype(tag)::type;
-    M& m = At<M>(o, f);
+  OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
+    using M = Plain<decltype(m)>;
     if constexpr (std::is_same<M, Any*>::value) {
       auto& slot = *static_cast<Basekit::Ref<Any>*>(inout);
       Any* incoming = Narrow(f, slot.Get());
@@ -463,39 +472,28 @@ void FieldSwap(const DataLayout& layout, DataObject* o, int index, void* inout) 
 }
 
 bool FieldIsSet(const DataLayout& layout, const DataObject* o, int index) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return true;
-  const FieldInfo& f = layout.fields[index];
-  return WithMemberType(f, [&](auto tag) {
-    using M = typename decltype(tag)::type;
-    const M& m = At<M>(o, f);
-    if constexpr (std::is_same<M, std::string*>::value) {
-      return m != nullptr;
-    } else if constexpr (std::is_same<M, Any*>::value) {
-      return m != nullptr;
+  bool set = true;
+  OnMember(layout, o, index, [&](const FieldInfo&, const auto& m) {
+    using M = Plain<decltype(m)>;
+    if constexpr (std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value) {
+      set = m != nullptr;
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
-      return NonEmpty(Held(m)) != nullptr;
+      set = NonEmpty(Held(m)) != nullptr;
     } else if constexpr (IsOptional<M>::value) {
-      return m.IsSet();
-    } else {
-      (void)m;
-      return true;
+      set = m.IsSet();
     }
   });
+  return set;
 }
 
 void FieldUnset(const DataLayout& layout, DataObject* o, int index) {
-  if (index < 0 || static_cast<std::uint32_t>(index) >= layout.count) return;
-  const FieldInfo& f = layout.fields[index];
-  if (!f.optional) return;  // required properties stay as they are
-  WithMemberType(f, [&](auto tag) {
-    using M = typename decltype(tag)::type;
-    M& m = At<M>(o, f);
+  OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
+    using M = Plain<decltype(m)>;
+    if (!f.optional) return;  // required properties stay as they are
     if constexpr (kOwns<M>) {
       ReleaseMember(m);
     } else if constexpr (IsOptional<M>::value) {
       m.Unset();
-    } else {
-      (void)m;
     }
   });
 }
