@@ -14,11 +14,17 @@ DataObject::~DataObject() = default;
 
 DynamicData::DynamicData() noexcept = default;
 
+// Most objects carry neither a dynamic type nor dynamic properties; their
+// copies and destruction skip the walk over these two members.
 DynamicData::DynamicData(const DynamicData& other) : DataObject(other) {
-  CopyFields(this, &other, _layout);
+  if (other.dynamicType_ || other.dynamicProperty_.load(std::memory_order_acquire)) {
+    CopyFields(this, &other, _layout);
+  }
 }
 
-DynamicData::~DynamicData() { ReleaseFields(this, _layout); }
+DynamicData::~DynamicData() {
+  if (dynamicType_ || dynamicProperty_.load(std::memory_order_acquire)) ReleaseFields(this, _layout);
+}
 
 Type* DynamicData::_GetType() const { return GetDoType<DynamicData>(); }
 DataObjectType* DynamicData::_GetDataType() const { return GetDoType<DynamicData>(); }
