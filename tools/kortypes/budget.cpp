@@ -181,17 +181,6 @@ long long Budget::ColumnTotal(size_t column) const {
 
 namespace {
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
 // A non-negative decimal integer, digits only.
 bool ParseCount(const std::string& text, long long* value) {
   if (text.empty() || text.size() > 12) return false;
@@ -228,7 +217,7 @@ bool ParseBudget(std::istream& in, const std::string& file, Budget* budget, std:
       if (text.compare(0, 7, "module\t") != 0 && text != "module") continue;
       if (haveHeader) return fail(number, "a second header line");
       if (!b.rows.empty()) return fail(number, "the header line must come before the first row");
-      std::vector<std::string> fields = SplitTabs(text);
+      std::vector<std::string> fields = Split(text, '\t');
       if (fields.size() < 2) return fail(number, "the header names no column");
       for (size_t i = 1; i < fields.size(); ++i) {
         const std::string& key = fields[i];
@@ -240,7 +229,7 @@ bool ParseBudget(std::istream& in, const std::string& file, Budget* budget, std:
       continue;
     }
     if (!haveHeader) return fail(number, "a row before the header line ('# module<TAB>KEY...')");
-    std::vector<std::string> fields = SplitTabs(line);
+    std::vector<std::string> fields = Split(line, '\t');
     if (fields.size() != b.columns.size() + 1) {
       return fail(number, std::to_string(fields.size() - 1) + " values for " +
                               std::to_string(b.columns.size()) + " columns");

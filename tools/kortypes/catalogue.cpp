@@ -11,17 +11,6 @@ namespace kortypes {
 
 namespace {
 
-std::vector<std::string> SplitDots(std::string_view name) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = name.find('.', start);
-    parts.emplace_back(name.substr(start, dot == std::string_view::npos ? dot : dot - start));
-    if (dot == std::string_view::npos) return parts;
-    start = dot + 1;
-  }
-}
-
 std::string Hex(Movel::Word bits) {
   char buffer[24];
   std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(bits));
@@ -134,9 +123,20 @@ bool ParseKind(std::string_view name, Movel::Word* kind) {
   return false;
 }
 
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    parts.emplace_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
 std::string CppClassName(std::string_view wireName) {
   std::string out;
-  for (std::string& part : SplitDots(wireName)) {
+  for (std::string& part : Split(wireName, '.')) {
     if (!part.empty()) part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
     if (!out.empty()) out += "::";
     out += part;
@@ -146,7 +146,7 @@ std::string CppClassName(std::string_view wireName) {
 
 std::string RecordSymbolName(std::string_view wireName) {
   std::string out = "g";
-  for (std::string& part : SplitDots(wireName)) {
+  for (std::string& part : Split(wireName, '.')) {
     if (!part.empty()) part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
     out += part;
   }

@@ -64,6 +64,9 @@ bool ParseKind(std::string_view name, Movel::Word* kind);
 // and raise the first letter of each component, then join with "::" for the
 // C++ class, or with nothing between "g" and "TypeInfo" for the exported
 // record.
+// The pieces of text between separators, empty ones included.
+std::vector<std::string> Split(std::string_view text, char separator);
+
 std::string CppClassName(std::string_view wireName);
 std::string RecordSymbolName(std::string_view wireName);
 // True when the process exports symbol and it is the record the type was

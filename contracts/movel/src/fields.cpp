@@ -166,33 +166,19 @@ struct PathNode {
 };
 
 std::string Materialize(const PathNode* node) {
-  const PathNode* chain[64];
-  std::size_t depth = 0;
-  std::size_t length = 0;
-  std::vector<const PathNode*> deep;
+  std::vector<const PathNode*> steps;  // leaf first
   const PathNode* n = node;
-  for (; n->parent; n = n->parent) {
-    if (depth < 64) {
-      chain[depth++] = n;
-    } else {
-      deep.push_back(n);
-    }
-    length += 1 + std::char_traits<char>::length(n->name) + (n->index >= 0 ? 12 : 0);
-  }
-  std::string path;
-  path.reserve(n->prefix->size() + length);
-  path += *n->prefix;
-  auto append = [&path](const PathNode* step) {
+  for (; n->parent; n = n->parent) steps.push_back(n);
+  std::string path = *n->prefix;
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
     path += '.';
-    path += step->name;
-    if (step->index >= 0) {
+    path += (*it)->name;
+    if ((*it)->index >= 0) {
       path += '[';
-      path += std::to_string(step->index);
+      path += std::to_string((*it)->index);
       path += ']';
     }
-  };
-  for (auto it = deep.rbegin(); it != deep.rend(); ++it) append(*it);
-  while (depth > 0) append(chain[--depth]);
+  }
   return path;
 }
 
