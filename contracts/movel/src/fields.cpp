@@ -165,19 +165,31 @@ struct PathNode {
   int index;  // -1, or the element's index in the array named name
 };
 
+// The path of node: its length is summed first, then the steps are written
+// from the leaf back towards the prefix, so the only allocation is the
+// string's own.
 std::string Materialize(const PathNode* node) {
-  std::vector<const PathNode*> steps;  // leaf first
+  std::size_t length = 0;
   const PathNode* n = node;
-  for (; n->parent; n = n->parent) steps.push_back(n);
-  std::string path = *n->prefix;
-  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-    path += '.';
-    path += (*it)->name;
-    if ((*it)->index >= 0) {
-      path += '[';
-      path += std::to_string((*it)->index);
-      path += ']';
+  for (; n->parent; n = n->parent) {
+    length += 1 + std::char_traits<char>::length(n->name);
+    if (n->index >= 0) length += 2 + std::to_string(n->index).size();
+  }
+  std::string path(n->prefix->size() + length, '\0');
+  path.replace(0, n->prefix->size(), *n->prefix);
+  std::size_t end = path.size();
+  for (n = node; n->parent; n = n->parent) {
+    if (n->index >= 0) {
+      const std::string digits = std::to_string(n->index);
+      path[--end] = ']';
+      end -= digits.size();
+      path.replace(end, digits.size(), digits);
+      path[--end] = '[';
     }
+    const std::size_t size = std::char_traits<char>::length(n->name);
+    end -= size;
+    path.replace(end, size, n->name);
+    path[--end] = '.';
   }
   return path;
 }
