@@ -3,24 +3,17 @@
 
 #include "internal.h"
 
+#include "movel/message.h"
 #include "movel/type.h"
 
 namespace Movel {
 namespace {
 
-// "<fault type>" or "<fault type>: <first message>", where the message is the
-// rendered text, or the catalog key when no text was sent.
+// The fault's one-line message (movel/message.h): its type's template, or
+// its type and set properties.
 std::string DescribeFault(const MethodFault* fault) {
   if (!fault) return "null fault";
-  const Type* type = fault->_GetType();
-  std::string text = type ? type->GetName() : Basekit::DemangleTypeName(typeid(*fault).name());
-  const DataArray<LocalizableMessage>* messages = fault->GetFaultMessage();
-  if (messages && messages->GetLength() > 0 && messages->Get(0)) {
-    const LocalizableMessage* first = messages->Get(0);
-    const std::string& shown = first->GetMessage() ? *first->GetMessage() : first->GetKey();
-    if (!shown.empty()) text += ": " + shown;
-  }
-  return text;
+  return RenderMessage(fault);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Runtime-internal hooks shared by the runtime's own sources.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "movel/fields.h"
 #include "movel/type.h"
 
@@ -26,6 +29,23 @@ namespace detail {
 // the generator guarantees uniqueness, so a clash means two libraries describe
 // one type.
 void RegisterType(Type* type);
+
+// Text of values, shared by the debug dump and the message renderer
+// (debug_string.cpp). `quote` puts texts in double quotes with escapes;
+// without it texts are shown as they are, control characters turned into
+// spaces, so the result stays on one line.
+std::string Quote(const std::string& s);
+std::string OneLine(const std::string& s);
+// One value of the primitive kind named `kind` ("string", "int", ...) stored
+// at p; false for a kind that is not primitive.
+bool FormatPrimitive(const std::string& kind, const void* p, std::string& out, bool quote);
+// The name of an enumeration value, or "<enum value N>" outside the values.
+std::string EnumValueName(const EnumType* type, int value);
+// A boxed primitive or enumeration value; false for anything else.
+bool FormatBoxed(const Any* v, std::string& out, bool quote);
+// The elements of an Array<T> of primitives or enumeration values; false
+// for anything else.
+bool FormatValueArray(const Any* v, std::vector<std::string>& items, bool quote);
 
 }  // namespace detail
 }  // namespace Movel

@@ -76,3 +76,21 @@ RUNTIME_VERSIONS = frozenset([
     "tydef.query.version.version4", "tydef.reflect.version.version1", "tydef.reflect.version.version2",
 ])
 RUNTIME_NAMESPACES = frozenset(["tydef", "tydef.query", "tydef.reflect"])
+
+# Own properties of the runtime's data and fault types, as (name, type, array,
+# secret), for the checks that follow property paths through inherited
+# properties (message templates).
+BUILTIN_PROPERTIES = {
+    "tydef.DynamicData": [("dynamicType", "string", False, False),
+                          ("dynamicProperty", "tydef.DynamicProperty", True, False)],
+    "tydef.DynamicProperty": [("name", "string", False, False), ("val", "anyType", False, False)],
+    "tydef.KeyAnyValue": [("key", "string", False, False), ("value", "anyType", False, False)],
+    "tydef.LocalizableMessage": [("key", "string", False, False), ("arg", "tydef.KeyAnyValue", True, False),
+                                 ("message", "string", False, False)],
+    "tydef.MethodFault": [("faultCause", "tydef.MethodFault", False, False),
+                          ("faultMessage", "tydef.LocalizableMessage", True, False)],
+    "tydef.fault.InvalidArgument": [("invalidProperty", "propertyPath", False, False)],
+    "tydef.fault.InvalidType": [("argument", "propertyPath", False, False)],
+    "tydef.fault.ManagedObjectNotFound": [("obj", "tydef.ManagedObject", False, False)],
+    "tydef.fault.SystemError": [("reason", "string", False, False)],
+}

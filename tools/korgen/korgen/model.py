@@ -133,6 +133,8 @@ class Type:
     values: List[str] = field(default_factory=list)
     value_lines: List[Where] = field(default_factory=list)
     parent_where: Optional[Where] = None
+    # Message template (`msg="..."`) of a fault or event type, or None.
+    message: Optional[str] = None
 
     @property
     def kind_word(self) -> int:

@@ -19,6 +19,12 @@ by two spaces per level:
     enum TaskInfo.State
       queued running success error
 
+    fault FileNotFound : FileFault since=version1 msg="File {file} was not found"
+
+A fault or data (event) type may carry a one-line message template,
+`msg="..."` (see messages.py); inside the quotes \\" is a quote and \\\\ a
+backslash, and '#' does not start a comment.
+
 Type names are relative to the module; references are relative to the module
 unless they start with the namespace ("kor.") or name a runtime type.
 """
@@ -43,8 +49,53 @@ TYPE_RE = re.compile(r"^([A-Za-z_][A-Za-z0-9_.]*)(\[\])?(\?)?$")
 
 
 def _strip_comment(line):
-    i = line.find("#")
-    return line if i < 0 else line[:i]
+    """The line without its comment; a '#' inside double quotes is text."""
+    quoted = False
+    i = 0
+    while i < len(line):
+        c = line[i]
+        if quoted and c == "\\":
+            i += 2
+            continue
+        if c == '"':
+            quoted = not quoted
+        elif c == "#" and not quoted:
+            return line[:i]
+        i += 1
+    return line
+
+
+MSG_RE = re.compile(r'(^|\s)msg="((?:[^"\\]|\\.)*)"(?=\s|$)')
+
+
+def _take_message(text, where):
+    """Splits `msg="..."` off a type line: (rest of the line, template or None).
+    Inside the quotes, \\" stands for a quote and \\\\ for a backslash."""
+    found = list(MSG_RE.finditer(text))
+    if len(found) > 1:
+        raise SchemaError(where, "attribute 'msg=' given twice")
+    if not found:
+        if re.search(r'(^|\s)msg=', text):
+            raise SchemaError(where, 'msg= takes a quoted text: msg="..." (unterminated quote?)')
+        return text, None
+    m = found[0]
+    raw, out, i = m.group(2), [], 0
+    while i < len(raw):
+        if raw[i] == "\\":
+            if raw[i + 1] not in '"\\':
+                raise SchemaError(where, f"msg=: unknown escape '\\{raw[i + 1]}' (only \\\" and \\\\)")
+            out.append(raw[i + 1])
+            i += 2
+        else:
+            out.append(raw[i])
+            i += 1
+    message = "".join(out)
+    if not message.strip():
+        raise SchemaError(where, "msg= is empty")
+    if any(ord(c) < 0x20 or ord(c) > 0x7E for c in message):
+        raise SchemaError(where, "msg= holds printable ASCII only")
+    rest = (text[:m.start()] + " " + text[m.end():]).strip()
+    return rest, message
 
 
 def _lines(path):
@@ -178,7 +229,9 @@ class Parser:
                     raise SchemaError(where, f"file declares module '{module}', expected '{expected_module}'")
                 continue
             if indent == 0:
-                current = self._type_header(words, module, where)
+                rest, message = _take_message(text, where)
+                current = self._type_header(rest.split(), module, where)
+                current.message = message
                 types.append(current)
                 method = None
             elif current is None:

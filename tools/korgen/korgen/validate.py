@@ -4,8 +4,8 @@ Every problem is reported as `file:line: message`; the generator writes nothing
 when there is one. Defaults (WSDL names, member versions) are filled in first
 so that the checks see what the records will carry.
 """
-from . import model, names
-from .builtins import BUILTINS, FAULT_ROOTS, RUNTIME_NAMESPACES, RUNTIME_VERSIONS
+from . import messages, model, names
+from .builtins import BUILTIN_PROPERTIES, BUILTINS, FAULT_ROOTS, RUNTIME_NAMESPACES, RUNTIME_VERSIONS
 from .model import ARRAY, LINK, LINKABLE, OPTIONAL, READ_ONLY, SECRET, STATISTICS
 
 DYNAMIC_PROPERTY = "dynamicProperty"
@@ -146,6 +146,8 @@ class Validator:
                 self.error(t.where, f"nested type {t.name} is declared in {outer}, which is not a type of module {t.module}")
             elif o.kind == "enum":
                 self.error(t.where, f"type {t.name} cannot be nested in enumeration {outer}")
+        if t.message is not None:
+            self.check_message(t)
         if t.kind == "enum":
             self.check_enum(t)
             return
@@ -172,6 +174,58 @@ class Validator:
                 self.error(m.where, f"operation {m.wsdl} of {t.name} declared twice")
             wsdls[m.wsdl] = m
             self.check_method(t, m)
+
+    def find_property(self, type_name, prop):
+        """(type name, array, secret) of property `prop` of a type or its
+        ancestors (catalogue or runtime), or None."""
+        seen = set()
+        while type_name and type_name not in seen:
+            seen.add(type_name)
+            t = self.cat.types.get(type_name)
+            if t is not None:
+                for p in t.properties:
+                    if p.name == prop:
+                        return p.type.name, p.type.array, p.secret
+            for name, ptype, array, secret in BUILTIN_PROPERTIES.get(type_name, []):
+                if name == prop:
+                    return ptype, array, secret
+            type_name = self.parent_of(type_name)
+            if type_name is None and t is not None and t.is_data:
+                type_name = "tydef.DynamicData"
+        return None
+
+    def check_message(self, t):
+        where = t.where
+        if t.kind not in ("fault", "data"):
+            self.error(where, f"msg= of {t.name}: only fault and event (data) types carry a message")
+            return
+        try:
+            parts = messages.parse(t.message)
+        except messages.TemplateError as e:
+            self.error(where, f"msg= of {t.name}: {e}")
+            return
+        for kind, segments in parts:
+            if kind != "arg":
+                continue
+            path = ".".join(segments)
+            owner = t.name
+            for i, seg in enumerate(segments):
+                found = self.find_property(owner, seg)
+                if found is None:
+                    at = owner if i else t.name
+                    self.error(where, f"msg= of {t.name}: '{{{path}}}' names unknown property '{seg}' of {at}")
+                    break
+                ptype, array, secret = found
+                if secret:
+                    self.error(where, f"msg= of {t.name}: '{{{path}}}' names secret property '{seg}', "
+                               "which is never shown")
+                    break
+                if i + 1 < len(segments):
+                    if array or self.kind_of(ptype) not in ("data", "fault"):
+                        self.error(where, f"msg= of {t.name}: '{{{path}}}' goes through '{seg}', "
+                                   "which is not a single data object")
+                        break
+                owner = ptype
 
     def inherited_properties(self, t):
         found, seen, name = {}, set(), t.parent

@@ -322,6 +322,56 @@ class SchemaErrorTest(unittest.TestCase):
         self.assertEqual(reported, sorted(reported, key=lambda l: int(l.split(":")[1])),
                          "errors are listed in line order")
 
+    def test_message_templates(self):
+        cases = {
+            "unknown property": ('fault F : Problem since=v1 msg="Bad {missing}"  # error\n',
+                                 "'{missing}' names unknown property 'missing' of t.F"),
+            "unknown nested property": ('data A since=v1 msg="In {b.nope}"  # error\n  b: Base?\n',
+                                        "'{b.nope}' names unknown property 'nope' of t.Base"),
+            "path through a value": ('data A since=v1 msg="{x.y}"  # error\n  x: string\n',
+                                     "'{x.y}' goes through 'x', which is not a single data object"),
+            "path through an array": ('data A since=v1 msg="{bs.name}"  # error\n  bs: Base[]?\n',
+                                      "goes through 'bs', which is not a single data object"),
+            "secret property": ('data A since=v1 msg="Login with {pw}"  # error\n  pw: string secret\n',
+                                "names secret property 'pw'"),
+            "secret nested property": ('data S since=v1\n  pw: string? secret\n'
+                                       'data A since=v1 msg="{s.pw}"  # error\n  s: S\n',
+                                       "names secret property 'pw'"),
+            "unbalanced open brace": ('data A since=v1 msg="Value {x"  # error\n  x: int\n', "unbalanced '{'"),
+            "unbalanced close brace": ('data A since=v1 msg="Value x}"  # error\n  x: int\n', "unbalanced '}'"),
+            "brace inside an argument": ('data A since=v1 msg="{x{y}}"  # error\n  x: int\n', "unbalanced '{'"),
+            "empty argument": ('data A since=v1 msg="Value {}"  # error\n', "empty '{}'"),
+            "malformed path": ('data A since=v1 msg="Value {x..y}"  # error\n  x: int\n',
+                               "is not a property name or dotted path"),
+            "managed type": ('managed M since=v1 msg="M"  # error\n', "only fault and event (data) types"),
+            "enumeration": ('enum E since=v1 msg="E"  # error\n  a\n', "only fault and event (data) types"),
+            "unterminated quote": ('data A since=v1 msg="Value  # error\n', "unterminated quote"),
+            "given twice": ('data A since=v1 msg="a" msg="b"  # error\n', "attribute 'msg=' given twice"),
+            "empty": ('data A since=v1 msg=""  # error\n', "msg= is empty"),
+            "unknown escape": ('data A since=v1 msg="a\\n"  # error\n', "unknown escape"),
+            "on a property": ('data A since=v1\n  x: int msg="x"  # error\n', "unknown attribute"),
+        }
+        for what, (added, message) in cases.items():
+            with self.subTest(what):
+                self.reject(added, message)
+
+    def test_message_templates_that_are_valid(self):
+        # Inherited properties, the runtime's own, nested paths, escapes,
+        # literal braces and a '#' that is text, not a comment.
+        added = ('data Holder since=v1 msg="{base.name} has {base.parts} # {{literal}} \\"q\\""\n'
+                 '  base: Base?\n'
+                 'fault Sub : Problem since=v1 msg="Sub {faultCause} of {code}"\n  code: int\n'
+                 'fault Arg : tydef.fault.InvalidArgument since=v1 msg="Bad {invalidProperty}"\n')
+        with tempfile.TemporaryDirectory() as tmp:
+            support.write_files(tmp, {"t.catalogue": CATALOGUE, "t.schema": MODULE + added,
+                                      "t.other.schema": OTHER})
+            r = support.run_korgen("--schema", tmp, "--check")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            from korgen import parser as schema_parser
+            cat = schema_parser.load(tmp)
+            holder = [t for t in cat.modules["t"] if t.name == "t.Holder"][0]
+            self.assertEqual(holder.message, '{base.name} has {base.parts} # {{literal}} "q"')
+
     def test_class_definitions_that_need_each_other(self):
         # Each enclosing class names the other's nested class, so each needs
         # the other complete first.

@@ -194,14 +194,17 @@ def _family(t):
 
 def loader_source(ctx, module):
     """The module's type slots and its loader function: a table the runtime
-    registers in slot order. It names only records, so it includes no type
-    header and rebuilds only when the module's list of types changes."""
+    registers in slot order, and the module's message templates. It names only
+    records, so it includes no type header and rebuilds only when the module's
+    list of types or its templates change."""
     ident = ctx.module_ident(module)
     slots = ctx.slot_order(module)
     managed = [t for t in slots if t.kind == "managed"]
     data = [t for t in slots if t.is_data]
     enums = [t for t in slots if t.kind == "enum"]
-    out = [BANNER, '#include "common.h"', "", "// clang-format off", "namespace kortypes_detail {"]
+    out = [BANNER, '#include "common.h"', "", "// clang-format off"]
+    out += [f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};" for t in data if t.message is not None]
+    out.append("namespace kortypes_detail {")
     out += [f"extern const Movel::ManagedTypeInfo {ctx.record_name(t, 'ManagedTypeInfo')};" for t in managed]
     out += [f"extern const Movel::DataRegistration {ctx.record_name(t, 'Registration')};" for t in data]
     out += [f"extern const Movel::EnumRegistration {ctx.record_name(t, 'Registration')};" for t in enums]
@@ -218,12 +221,21 @@ def loader_source(ctx, module):
             tables.append(name)
         else:
             tables.append("nullptr")
+    templated = [t for t in data if t.message is not None]
+    if templated:
+        # Message templates of the module's fault and event types, handed to
+        # the runtime with the types (movel/message.h renders them).
+        out.append("const Movel::MessageTemplate kMessages[] = {")
+        out += [f"    {{&{ctx.symbol(t.name)}, {c_string(t.message)}}}," for t in templated]
+        out.append("};")
     out.append("}  // namespace")
     out.append("")
     out.append(f"// One slot per type: managed, then data and fault, then enumerations.")
     out.append(f"Movel::Type* {ident}Slots[{max(len(slots), 1)}] = {{}};")
     out.append("")
     out.append(f"Movel::Type const* const* Load{ident}(int& count) {{")
+    if templated:
+        out.append(f"  Movel::RegisterMessageTemplates(kMessages, {len(templated)});")
     out.append(f"  return Movel::LoadModuleTypes({tables[0]}, {len(managed)}, {tables[1]}, {len(data)}, "
                f"{tables[2]}, {len(enums)}, {ident}Slots, count);")
     out.append("}")

@@ -3,6 +3,7 @@
 #include "common.h"
 
 // clang-format off
+KOR_API extern const Movel::TypeInfo gSmpExtraLeafTypeInfo;
 namespace kortypes_detail {
 extern const Movel::ManagedTypeInfo kSmpExtraSpecialTaskManagedTypeInfo;
 extern const Movel::DataRegistration kSmpExtraLeafRegistration;
@@ -20,12 +21,16 @@ const Movel::DataRegistration* const kData[] = {
 const Movel::EnumRegistration* const kEnums[] = {
     &kSmpExtraLevelRegistration,
 };
+const Movel::MessageTemplate kMessages[] = {
+    {&gSmpExtraLeafTypeInfo, "Leaf {key} at depth {depth}"},
+};
 }  // namespace
 
 // One slot per type: managed, then data and fault, then enumerations.
 Movel::Type* SmpExtraSlots[4] = {};
 
 Movel::Type const* const* LoadSmpExtra(int& count) {
+  Movel::RegisterMessageTemplates(kMessages, 1);
   return Movel::LoadModuleTypes(kManaged, 1, kData, 2, kEnums, 1, SmpExtraSlots, count);
 }
 }  // namespace kortypes_detail

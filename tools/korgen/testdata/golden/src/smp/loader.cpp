@@ -3,6 +3,9 @@
 #include "common.h"
 
 // clang-format off
+KOR_API extern const Movel::TypeInfo gSmpMiddleTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpSampleFaultTypeInfo;
+KOR_API extern const Movel::TypeInfo gSmpStateFaultTypeInfo;
 namespace kortypes_detail {
 extern const Movel::ManagedTypeInfo kSmpTaskManagedTypeInfo;
 extern const Movel::ManagedTypeInfo kSmpFolderManagedTypeInfo;
@@ -44,12 +47,18 @@ const Movel::EnumRegistration* const kEnums[] = {
     &kSmpColorRegistration,
     &kSmpMachineStateRegistration,
 };
+const Movel::MessageTemplate kMessages[] = {
+    {&gSmpMiddleTypeInfo, "{key} weighs {weight}"},
+    {&gSmpSampleFaultTypeInfo, "Sample failed: {reason}"},
+    {&gSmpStateFaultTypeInfo, "The machine is {state}, not {{ready}}"},
+};
 }  // namespace
 
 // One slot per type: managed, then data and fault, then enumerations.
 Movel::Type* SmpSlots[16] = {};
 
 Movel::Type const* const* LoadSmp(int& count) {
+  Movel::RegisterMessageTemplates(kMessages, 3);
   return Movel::LoadModuleTypes(kManaged, 4, kData, 10, kEnums, 2, SmpSlots, count);
 }
 }  // namespace kortypes_detail
