@@ -9,8 +9,9 @@
 namespace Movel {
 namespace {
 
-// The fault's one-line message (movel/message.h): its type's template, or
-// its type and set properties.
+// The message of every fault exception (what()): the fault's one-line
+// message (movel/message.h) when the exception is made, that is its type's
+// template, or its type's name and set properties.
 std::string DescribeFault(const MethodFault* fault) {
   if (!fault) return "null fault";
   return RenderMessage(fault);

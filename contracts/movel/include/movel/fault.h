@@ -54,9 +54,8 @@ MOVEL_API DataObjectType* GetDoType<Fault::SystemError>();
 
 class MOVEL_API MethodFault : public DynamicData {
  public:
-  // Carries a fault. Its message (what()) is the fault's one-line message as
-  // RenderMessage gives it when the exception is made: the template of the
-  // fault's type, or the type's name and its set properties.
+  // Carries a fault. The message names the fault's type, followed by the
+  // first fault message's text when there is one.
   class MOVEL_API Exception : public Basekit::Exception {
    public:
     explicit Exception(MethodFault* fault);

@@ -14,7 +14,6 @@
 #include "movel/fault.h"
 #include "movel/fields.h"
 #include "movel/managed_object.h"
-#include "movel/message.h"
 #include "movel/moref.h"
 #include "movel/primitive.h"
 #include "movel/records.h"

@@ -202,7 +202,11 @@ def loader_source(ctx, module):
     managed = [t for t in slots if t.kind == "managed"]
     data = [t for t in slots if t.is_data]
     enums = [t for t in slots if t.kind == "enum"]
-    out = [BANNER, '#include "common.h"', "", "// clang-format off"]
+    templated = [t for t in data if t.message is not None]
+    out = [BANNER, '#include "common.h"']
+    if templated:
+        out.append('#include "movel/message.h"')
+    out += ["", "// clang-format off"]
     out += [f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};" for t in data if t.message is not None]
     out.append("namespace kortypes_detail {")
     out += [f"extern const Movel::ManagedTypeInfo {ctx.record_name(t, 'ManagedTypeInfo')};" for t in managed]
@@ -221,7 +225,6 @@ def loader_source(ctx, module):
             tables.append(name)
         else:
             tables.append("nullptr")
-    templated = [t for t in data if t.message is not None]
     if templated:
         # Message templates of the module's fault and event types, handed to
         # the runtime with the types (movel/message.h renders them).
