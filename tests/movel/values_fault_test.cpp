@@ -58,18 +58,29 @@ TEST(ValuesFault, RuntimeFaultIsAMethodFaultButNotEveryFaultIsRuntime) {
   EXPECT_TRUE(caughtAsOwn);
 }
 
-TEST(ValuesFault, MessageNamesTypeAndFirstMessage) {
+TEST(ValuesFault, MessageNamesTypeSetPropertiesAndFaultMessages) {
   Ref<Fault::SystemError> fault = new Fault::SystemError("disk full");
   Fault::SystemError::Exception plain(fault);
-  EXPECT_EQ(plain.GetMessage(), "tydef.fault.SystemError");
+  EXPECT_EQ(plain.GetMessage(), "SystemError: reason=\"disk full\"");
 
+  // The server's messages follow: their text, or their key without one.
   LocalizableMessage* first = new LocalizableMessage("fault.disk");
   first->SetMessage(std::string("The disk is full"));
   fault->GetOrCreateFaultMessage()->Append(first);
   fault->GetOrCreateFaultMessage()->Append(new LocalizableMessage("fault.other"));
   Fault::SystemError::Exception described(fault);
-  EXPECT_EQ(described.GetMessage(), "tydef.fault.SystemError: The disk is full");
+  EXPECT_EQ(described.GetMessage(),
+            "SystemError: reason=\"disk full\"; The disk is full; fault.other");
+  EXPECT_STREQ(described.what(), described.GetMessage().c_str());
   EXPECT_EQ(described.GetFault()->GetReason(), "disk full");
+
+  // Without properties to show, the messages follow the name directly.
+  Ref<Fault::RequestCanceled> canceled = new Fault::RequestCanceled;
+  LocalizableMessage* why = new LocalizableMessage("canceled");
+  why->SetMessage(std::string("The user canceled"));
+  canceled->GetOrCreateFaultMessage()->Append(why);
+  EXPECT_EQ(Fault::RequestCanceled::Exception(canceled).GetMessage(),
+            "RequestCanceled: The user canceled");
 }
 
 TEST(ValuesFault, CloneAndRethrowKeepTheMostDerivedClassAndTheFault) {

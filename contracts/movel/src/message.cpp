@@ -367,7 +367,12 @@ void RegisterMessageTemplates(const MessageTemplate* table, int count) {
   Templates& t = TheTemplates();
   std::unique_lock<std::shared_mutex> lock(t.mutex);
   for (int i = 0; i < count; ++i) {
-    if (table[i].type && table[i].text) t.byType[table[i].type] = table[i].text;
+    if (!table[i].type) continue;
+    if (table[i].text) {
+      t.byType[table[i].type] = table[i].text;
+    } else {
+      t.byType.erase(table[i].type);
+    }
   }
 }
 

@@ -34,8 +34,9 @@ struct MessageTemplate {
 };
 
 // Makes the templates of table known (the table must live as long as the
-// process). A later entry for the same type replaces the earlier one. Called
-// by the generated module loaders; null or count <= 0 registers nothing.
+// process). A later entry for the same type replaces the earlier one; an
+// entry with a null text removes the type's template. Called by the
+// generated module loaders; null or count <= 0 registers nothing.
 MOVEL_API void RegisterMessageTemplates(const MessageTemplate* table, int count);
 
 // The template registered for exactly this type, or null.
