@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fault_probes.h"
-#include "kortypes/kortypes.h"
+#include "kortypes/types/kor.ServiceInstance.h"
 #include "movel/inprocess.h"
 #include "movel/message.h"
 
@@ -221,7 +221,10 @@ class Filler {
 class FaultingServiceInstance : public Kor::ServiceInstanceSkeleton {
  public:
   Ref<Movel::MethodFault> fault;
-  Basekit::System::DateTime CurrentTime() override { fault->Throw(); }
+  Basekit::System::DateTime CurrentTime() override {
+    if (fault) fault->Throw();
+    return {};
+  }
 };
 
 struct Server {

@@ -7,7 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "kortypes/kortypes.h"
+#include "kortypes/types/kor.HostSystem.h"
+#include "kortypes/types/kor.event.Event.h"
+#include "kortypes/types/kor.event.HostEventArgument.h"
+#include "kortypes/types/kor.event.DatacenterEventArgument.h"
+#include "kortypes/types/kor.event.VmEventArgument.h"
+#include "kortypes/types/kor.event.HostDisconnectedEvent.h"
+#include "kortypes/types/kor.event.HostConnectedEvent.h"
+#include "kortypes/types/kor.event.HostInAuditModeEvent.h"
+#include "kortypes/types/kor.event.VmFailedToPowerOnEvent.h"
+#include "kortypes/types/kor.event.AccountCreatedEvent.h"
+#include "kortypes/types/kor.host.LocalAccountManager.AccountSpecification.h"
+#include "kortypes/types/kor.fault.FileNotFound.h"
+#include "kortypes/types/kor.fault.FileFault.h"
+#include "kortypes/types/kor.fault.TooManyWrites.h"
+#include "kortypes/types/kor.fault.InvalidIpmiMacAddress.h"
+#include "kortypes/types/kor.fault.KorFault.h"
 #include "movel/message.h"
 
 namespace {

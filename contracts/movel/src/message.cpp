@@ -154,7 +154,8 @@ class Renderer {
     for (const Property* p : type->GetAllProperties()) {
       if (IsRootProperty(*p) || p->GetName() == exclude_) continue;
       const void* peeked = Peek(object, *p);
-      if (!peeked) continue;
+      // Unset values and empty texts say nothing.
+      if (!peeked || IsEmptyText(*p, peeked)) continue;
       out_ += first ? ": " : ", ";
       first = false;
       out_ += p->GetName() + "=";
@@ -291,7 +292,7 @@ class Renderer {
       for (const Property* p : type->GetAllProperties()) {
         if (p->GetOwner()->GetName() == "tydef.DynamicData") continue;
         const void* peeked = Peek(data, *p);
-        if (!peeked) continue;
+        if (!peeked || IsEmptyText(*p, peeked)) continue;
         if (!first) out_ += ", ";
         first = false;
         out_ += p->GetName() + "=";

@@ -8,7 +8,8 @@
 //
 // An object renders with the template of its type or of its nearest ancestor
 // that has one; without one it renders as its type's short name followed by
-// its set properties ("NotFound: file=\"disk-0.img\", datastore=...").
+// its set properties, empty texts left out ("NotFound: file=\"disk-0.img\",
+// datastore=...").
 // Rendering never throws for any value an object can hold: an unset argument
 // shows as "<name unset>", a path the type does not have as
 // "<name unknown>", a secret-flagged value as "<secret>", an enumeration
