@@ -64,7 +64,7 @@ def load_and_check(schema_dir, chunk_types=40):
     errors = validate(cat)
     ctx = Context(cat, chunk_types)
     if not errors:
-        errors = identifiers.check(cat) or header_cycles(ctx)
+        errors = header_cycles(ctx) or identifiers.check(cat)
     return ctx, errors
 
 
