@@ -74,6 +74,12 @@ def write_outputs(out_dir, files):
     return outputs.write(out_dir, files)
 
 
+def printable(text):
+    """One line of text: control characters quoted from input (type and
+    flag lists, file names) are shown escaped."""
+    return "".join(c if c >= " " and c != "\x7f" else f"\\x{ord(c):02x}" for c in text)
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(prog="korgen", description=__doc__.splitlines()[0])
     ap.add_argument("--schema", required=True, help="folder holding the .catalogue and .schema files")
@@ -90,7 +96,7 @@ def main(argv=None):
         ap.error("--chunk-types must be at least 1")
     if args.out and not args.check and not args.list_outputs and outputs.check_out_dir(args.out):
         where, message = outputs.check_out_dir(args.out)
-        print(f"{where}: {message}", file=sys.stderr)
+        print(printable(f"{where}: {message}"), file=sys.stderr)
         return 1
     try:
         ctx, errors = load_and_check(args.schema, args.chunk_types)
@@ -102,7 +108,7 @@ def main(argv=None):
         if not errors and args.flag_list:
             errors += consistency.check_special_flags(ctx.cat, args.flag_list, complete)
     except schema_parser.SchemaError as e:
-        print(str(e), file=sys.stderr)
+        print(printable(str(e)), file=sys.stderr)
         return 1
     generated = None
     if not errors and args.out and not args.check:
@@ -110,7 +116,7 @@ def main(argv=None):
         errors = outputs.check_paths(ctx, args.out, generated)
     if errors:
         for where, message in errors:
-            print(f"{where}: {message}", file=sys.stderr)
+            print(printable(f"{where}: {message}"), file=sys.stderr)
         print(f"korgen: {len(errors)} error(s); nothing written", file=sys.stderr)
         return 1
     if args.check:
@@ -124,7 +130,7 @@ def main(argv=None):
     try:
         written = write_outputs(args.out, generated)
     except outputs.OutputError as e:
-        print(str(e), file=sys.stderr)
+        print(printable(str(e)), file=sys.stderr)
         return 1
     print(f"korgen: {len(generated)} files, {written} updated", file=sys.stderr)
     return 0

@@ -65,6 +65,12 @@ class UnreadableInputTest(unittest.TestCase):
                 self.fails(option, binary, message=f"{binary}:3: not UTF-8 text")
             with self.subTest(option, file="folder"):
                 self.fails(option, self.tmp, message=f"{self.tmp}:0: cannot read the file: Is a directory")
+        with self.subTest("control character quoted in a message"):
+            listed = os.path.join(self.tmp, "types.tsv")
+            with open(listed, "w", encoding="utf-8", newline="") as fh:
+                fh.write("wire\tkind\tmodule\tcpp\nt.Base\tdata\tt\tT::\r Base\n")
+            stderr = self.fails("--type-list", listed, message="the catalogue lists T::\\x0d Base")
+            self.assertTrue(all(line.startswith(("/", "korgen: ")) for line in stderr.splitlines()), stderr)
 
 
 class LongChainTest(unittest.TestCase):
