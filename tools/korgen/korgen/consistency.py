@@ -7,12 +7,12 @@ with a header line; lines starting with "#" are comments.
 """
 from . import names
 from .model import Where
+from .parser import SchemaError
 
 SPECIAL = {"linkable": 0x010, "link": 0x020, "secret": 0x200, "stat": 0x400}
 
 
 def _rows(path):
-    from .parser import SchemaError
     try:
         with open(path, "rb") as fh:
             data = fh.read()

@@ -78,16 +78,16 @@ def _lines(path):
     except UnicodeDecodeError as e:
         raise SchemaError(Where(path, data.count(b"\n", 0, e.start) + 1), "not UTF-8 text") from None
     for no, raw in enumerate(text.split("\n"), 1):
-        text = _strip_comment(raw.rstrip("\r")).rstrip()
-        if not text.strip():
+        line = _strip_comment(raw.rstrip("\r")).rstrip()
+        if not line.strip():
             continue
-        _check_characters(text, Where(path, no))
-        if "\t" in text[:len(text) - len(text.lstrip())]:
+        _check_characters(line, Where(path, no))
+        if "\t" in line[:len(line) - len(line.lstrip())]:
             raise SchemaError(Where(path, no), "indent with spaces, not tabs")
-        indent = len(text) - len(text.lstrip(" "))
+        indent = len(line) - len(line.lstrip(" "))
         if indent % 2:
             raise SchemaError(Where(path, no), "indentation must be a multiple of two spaces")
-        yield no, indent // 2, text.strip()
+        yield no, indent // 2, line.strip()
 
 
 def _attrs(words, where, allowed_flags, allowed_keys):
