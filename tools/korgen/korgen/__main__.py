@@ -12,33 +12,50 @@ import argparse
 import os
 import sys
 
-from . import consistency
+from . import consistency, identifiers, outputs
 from . import parser as schema_parser
 from .context import Context
 from .emit import files as emit_files
 from .validate import validate
 
 
+# Compilers stop at 200 nested #include (GCC and Clang alike); a type's
+# header includes its parent's and its enclosing class's, and the runtime and
+# standard headers below them take some levels too.
+MAX_INCLUDE_DEPTH = 180
+
+
 def header_cycles(ctx):
-    """Classes whose definitions need each other cannot be emitted; find them."""
-    errors, state = [], {}
-
-    def visit(name, stack):
-        state[name] = 1
-        stack.append(name)
-        for dep in ctx.header_deps(ctx.types[name]):
-            if state.get(dep) == 1:
-                cycle = stack[stack.index(dep):] + [dep]
-                t = ctx.types[name]
-                errors.append((t.where, "class definitions depend on each other: " + " -> ".join(cycle)))
-            elif dep not in state:
-                visit(dep, stack)
-        stack.pop()
-        state[name] = 2
-
+    """Classes whose definitions need each other cannot be emitted, and a
+    chain of headers each including the next cannot nest deeper than the
+    compilers allow; find both. Walks without recursion: parent chains may
+    be thousands of types long."""
+    errors, state, depth = [], {}, {}
     for t in ctx.cat.all_types():
-        if t.name not in state:
-            visit(t.name, [])
+        if t.name in state:
+            continue
+        state[t.name] = 1
+        path = [t.name]
+        pending = [iter(ctx.header_deps(t))]
+        while pending:
+            dep = next(pending[-1], None)
+            if dep is None:
+                name = path.pop()
+                pending.pop()
+                state[name] = 2
+                depth[name] = 1 + max((depth.get(d, 0) for d in ctx.header_deps(ctx.types[name])), default=0)
+                if depth[name] == MAX_INCLUDE_DEPTH + 1:
+                    errors.append((ctx.types[name].where, f"the header of {name} would include headers "
+                                   f"more than {MAX_INCLUDE_DEPTH} deep (its parents and enclosing "
+                                   "classes); compilers stop at 200"))
+            elif state.get(dep) == 1:
+                cycle = path[path.index(dep):] + [dep]
+                errors.append((ctx.types[path[-1]].where,
+                               "class definitions depend on each other: " + " -> ".join(cycle)))
+            elif dep not in state:
+                state[dep] = 1
+                path.append(dep)
+                pending.append(iter(ctx.header_deps(ctx.types[dep])))
     return errors
 
 
@@ -47,36 +64,20 @@ def load_and_check(schema_dir, chunk_types=40):
     errors = validate(cat)
     ctx = Context(cat, chunk_types)
     if not errors:
-        errors = header_cycles(ctx)
+        errors = header_cycles(ctx) or identifiers.check(cat)
     return ctx, errors
 
 
-def write_outputs(out_dir, outputs):
-    """Writes changed files and removes generated files no longer produced."""
-    written = 0
-    for rel, content in sorted(outputs.items()):
-        path = os.path.join(out_dir, rel)
-        try:
-            with open(path, encoding="utf-8") as fh:
-                if fh.read() == content:
-                    continue
-        except FileNotFoundError:
-            pass
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        tmp = path + ".tmp"
-        with open(tmp, "w", encoding="utf-8") as fh:
-            fh.write(content)
-        os.replace(tmp, path)
-        written += 1
-    keep = {os.path.normpath(os.path.join(out_dir, r)) for r in outputs}
-    for top in ("include/kortypes", "src"):
-        root = os.path.join(out_dir, top)
-        for dirpath, _, filenames in os.walk(root):
-            for f in filenames:
-                p = os.path.normpath(os.path.join(dirpath, f))
-                if p not in keep and f.endswith((".h", ".cpp", ".tmp")):
-                    os.remove(p)
-    return written
+def write_outputs(out_dir, files):
+    """Writes changed files and removes the files of earlier runs that are no
+    longer produced (see outputs)."""
+    return outputs.write(out_dir, files)
+
+
+def printable(text):
+    """One line of text: control characters quoted from input (type and
+    flag lists, file names) are shown escaped."""
+    return "".join(c if c >= " " and c != "\x7f" else f"\\x{ord(c):02x}" for c in text)
 
 
 def main(argv=None):
@@ -93,34 +94,45 @@ def main(argv=None):
     args = ap.parse_args(argv)
     if args.chunk_types < 1:
         ap.error("--chunk-types must be at least 1")
+    if args.out and not args.check and not args.list_outputs and outputs.check_out_dir(args.out):
+        where, message = outputs.check_out_dir(args.out)
+        print(printable(f"{where}: {message}"), file=sys.stderr)
+        return 1
     try:
         ctx, errors = load_and_check(args.schema, args.chunk_types)
+        complete = [m for m in args.complete.split(",") if m]
+        if complete == ["all"]:
+            complete = list(ctx.cat.modules)
+        if not errors and args.type_list:
+            errors += consistency.check_type_list(ctx.cat, args.type_list, complete)
+        if not errors and args.flag_list:
+            errors += consistency.check_special_flags(ctx.cat, args.flag_list, complete)
     except schema_parser.SchemaError as e:
-        print(str(e), file=sys.stderr)
+        print(printable(str(e)), file=sys.stderr)
         return 1
-    complete = [m for m in args.complete.split(",") if m]
-    if complete == ["all"]:
-        complete = list(ctx.cat.modules)
-    if not errors and args.type_list:
-        errors += consistency.check_type_list(ctx.cat, args.type_list, complete)
-    if not errors and args.flag_list:
-        errors += consistency.check_special_flags(ctx.cat, args.flag_list, complete)
+    generated = None
+    if not errors and args.out and not args.check:
+        generated = emit_files.generate(ctx)
+        errors = outputs.check_paths(ctx, args.out, generated)
     if errors:
         for where, message in errors:
-            print(f"{where}: {message}", file=sys.stderr)
+            print(printable(f"{where}: {message}"), file=sys.stderr)
         print(f"korgen: {len(errors)} error(s); nothing written", file=sys.stderr)
         return 1
     if args.check:
         return 0
     if not args.out:
         ap.error("--out is required unless --check is given")
-    outputs = emit_files.generate(ctx)
     if args.list_outputs:
-        for rel in sorted(outputs):
+        for rel in sorted(generated):
             print(os.path.join(args.out, rel))
         return 0
-    written = write_outputs(args.out, outputs)
-    print(f"korgen: {len(outputs)} files, {written} updated", file=sys.stderr)
+    try:
+        written = write_outputs(args.out, generated)
+    except outputs.OutputError as e:
+        print(printable(str(e)), file=sys.stderr)
+        return 1
+    print(f"korgen: {len(generated)} files, {written} updated", file=sys.stderr)
     return 0
 
 

@@ -7,17 +7,26 @@ with a header line; lines starting with "#" are comments.
 """
 from . import names
 from .model import Where
+from .parser import SchemaError
 
 SPECIAL = {"linkable": 0x010, "link": 0x020, "secret": 0x200, "stat": 0x400}
 
 
 def _rows(path):
-    with open(path, encoding="utf-8") as fh:
-        for no, line in enumerate(fh, 1):
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            yield no, line.split("\t")
+    try:
+        with open(path, "rb") as fh:
+            data = fh.read()
+    except OSError as e:
+        raise SchemaError(Where(path, 0), f"cannot read the file: {e.strerror}") from None
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise SchemaError(Where(path, data.count(b"\n", 0, e.start) + 1), "not UTF-8 text") from None
+    for no, line in enumerate(text.split("\n"), 1):
+        line = line.rstrip("\r")
+        if not line or line.startswith("#"):
+            continue
+        yield no, line.split("\t")
 
 
 def check_type_list(cat, path, complete_modules=()):

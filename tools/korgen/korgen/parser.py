@@ -98,25 +98,47 @@ def _take_message(text, where):
     return rest, message
 
 
+BOM = b"\xef\xbb\xbf"
+
+
+def _read(path):
+    """The bytes of a schema file; SchemaError when it cannot be read."""
+    try:
+        with open(path, "rb") as fh:
+            return fh.read()
+    except OSError as e:
+        raise SchemaError(Where(path, 0), f"cannot read the file: {e.strerror}") from None
+
+
+def _check_characters(text, where):
+    """Outside comments the schema is printable ASCII: names, values and
+    privileges land in C++ string literals and identifiers."""
+    for c in text:
+        if c != "\t" and not " " <= c <= "~":
+            raise SchemaError(where, f"character U+{ord(c):04X} is not allowed (outside comments the schema "
+                                     "is printable ASCII)")
+
+
 def _lines(path):
     """(line number, indent, text) of each non-blank line."""
-    with open(path, "rb") as fh:
-        data = fh.read()
+    data = _read(path)
+    if data.startswith(BOM):
+        raise SchemaError(Where(path, 1), "the file starts with a UTF-8 byte-order mark; save it without one")
     try:
-        data.decode("utf-8")
+        text = data.decode("utf-8")
     except UnicodeDecodeError as e:
         raise SchemaError(Where(path, data.count(b"\n", 0, e.start) + 1), "not UTF-8 text") from None
-    with open(path, encoding="utf-8") as fh:
-        for no, raw in enumerate(fh, 1):
-            text = _strip_comment(raw.rstrip("\n")).rstrip()
-            if not text.strip():
-                continue
-            if "\t" in text[:len(text) - len(text.lstrip())]:
-                raise SchemaError(Where(path, no), "indent with spaces, not tabs")
-            indent = len(text) - len(text.lstrip(" "))
-            if indent % 2:
-                raise SchemaError(Where(path, no), "indentation must be a multiple of two spaces")
-            yield no, indent // 2, text.strip()
+    for no, raw in enumerate(text.split("\n"), 1):
+        line = _strip_comment(raw.rstrip("\r")).rstrip()
+        if not line.strip():
+            continue
+        _check_characters(line, Where(path, no))
+        if "\t" in line[:len(line) - len(line.lstrip())]:
+            raise SchemaError(Where(path, no), "indent with spaces, not tabs")
+        indent = len(line) - len(line.lstrip(" "))
+        if indent % 2:
+            raise SchemaError(Where(path, no), "indentation must be a multiple of two spaces")
+        yield no, indent // 2, line.strip()
 
 
 def _attrs(words, where, allowed_flags, allowed_keys):
@@ -176,6 +198,8 @@ class Parser:
             if head in ("namespace", "import", "task-type", "service-namespace", "module"):
                 if len(rest) != 1:
                     raise SchemaError(where, f"'{head}' takes one name")
+            if head in ("namespace", "module") and not NAME_RE.match(rest[0]):
+                raise SchemaError(where, f"{head} name '{rest[0]}' is not a dotted name of identifiers")
             if head == "namespace":
                 cat.namespace = rest[0]
                 self.namespace = rest[0]

@@ -49,11 +49,18 @@ def generate(schema_dir, out_dir, *extra, process=False):
     return r
 
 
-def files_under(root):
-    """Relative paths of every file below root, sorted."""
+# The generator's list of the files it wrote: bookkeeping, not output.
+MANIFEST = ".korgen-outputs"
+
+
+def files_under(root, manifest=False):
+    """Relative paths of every file below root, sorted; the generator's
+    manifest only when asked for."""
     found = []
     for dirpath, _, filenames in os.walk(root):
         for f in filenames:
+            if f == MANIFEST and dirpath == root and not manifest:
+                continue
             found.append(os.path.relpath(os.path.join(dirpath, f), root).replace(os.sep, "/"))
     return sorted(found)
 
