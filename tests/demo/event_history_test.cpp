@@ -142,7 +142,7 @@ TEST_F(EventHistory, ByTypeUserAndCategory) {
   EXPECT_EQ(Keys(Query(byUser)), (std::vector<int>{5, 6}));
   users->GetUserList()->Append(kortypes::demo::kDefaultUser);
   EXPECT_EQ(Keys(Query(byUser)), AllKeys());
-  users->GetUserList()->Clear();
+  users->SetUserList(nullptr);
   users->systemUser = true;
   EXPECT_TRUE(Keys(Query(byUser)).empty());  // nothing here was the server's own doing
 

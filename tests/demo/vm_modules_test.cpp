@@ -22,9 +22,14 @@ bool IsVmModule(const std::string& ns) {
 
 template <class Pred>
 std::vector<const Movel::Type*> VmModuleTypes(Pred pred) {
+  // Loader i registers the module the library names at position i.
   std::vector<const Movel::Type*> out;
-  for (const Movel::LoadedModule& module : Movel::GetLoadedModules()) {
-    if (!IsVmModule(module.ns) || !module.types) continue;
+  std::vector<Movel::LoadedModule> modules = Movel::GetLoadedModules();
+  int nameCount = 0;
+  const char* const* names = Kor::GetModuleNames(nameCount);
+  for (std::size_t m = 0; m < modules.size() && static_cast<int>(m) < nameCount; ++m) {
+    const Movel::LoadedModule& module = modules[m];
+    if (!names[m] || !IsVmModule(names[m]) || !module.types) continue;
     for (int i = 0; i < module.count; ++i) {
       if (pred(module.types[i])) out.push_back(module.types[i]);
     }

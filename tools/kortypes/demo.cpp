@@ -255,10 +255,11 @@ int RunDemo(const Invocation& inv) {
                               ", " + std::to_string(config->PeekHardware()->numCPU) + " vCPUs");
   for (const demo::DeviceChange& change :
        demo::DiffDevices(devicesBefore, config->PeekHardware()->PeekDevice())) {
-    std::string text = std::string(demo::KindName(change.kind)) + ": key " +
-                       std::to_string(change.key) + " " + change.type;
-    for (const std::string& path : change.paths) text += " " + path;
-    p.Text("device " + text);
+    std::string text = std::string(demo::KindName(change.kind)) + " " + change.type;
+    for (std::size_t i = 0; i < change.paths.size(); ++i) {
+      text += (i ? ", " : " (") + change.paths[i] + (i + 1 == change.paths.size() ? ")" : "");
+    }
+    p.Line("device " + std::to_string(change.key), text);
   }
   // A second change that cannot apply leaves the machine as it was.
   Ref<Kor::Vm::ConfigSpec> badSpec(new Kor::Vm::ConfigSpec());
@@ -291,8 +292,9 @@ int RunDemo(const Invocation& inv) {
   Ref<Movel::DataArray<Kor::Event::Event>> page;
   collector->GetLatestPage(page);
   PrintEvents(p, "latest page, 4 events", page);
+  collector->ResetCollector();
   collector->ReadPreviousEvents(3, page);
-  PrintEvents(p, "previous 3", page);
+  PrintEvents(p, "reset, previous 3 (before the latest page)", page);
   collector->RewindCollector();
   collector->ReadNextEvents(3, page);
   PrintEvents(p, "rewound, next 3", page);
@@ -300,7 +302,7 @@ int RunDemo(const Invocation& inv) {
   PrintEvents(p, "next 3", page);
   collector->ResetCollector();
   collector->ReadNextEvents(10, page);
-  PrintEvents(p, "reset, next 10 (the latest page)", page);
+  PrintEvents(p, "reset, next 10 (the latest page again)", page);
   collector->DestroyCollector();
   p.Line("collector", "destroyed");
 
