@@ -405,6 +405,26 @@ class CommandLine(unittest.TestCase):
         self.assertRegex(out, r"virtual machine now +poweredOn")
         self.assertRegex(out, r"caught +kor.fault.InvalidPowerState \(as kor.fault.InvalidState\)")
         self.assertRegex(out, r"not served +tydef.fault.NotSupported")
+        # The alarm made on the datacenter turned red with the power-on and
+        # was acknowledged.
+        self.assertRegex(out, r"state on web-frontend +green\n")
+        self.assertRegex(out, r"state on web-frontend +red since ")
+        self.assertRegex(out, r"acknowledged +yes, by demo")
+        # The reconfiguration added a disk and a card; the disk's controller
+        # lists it.
+        self.assertRegex(out, r"Reconfigure answered +kor.Task:task-\d+, success")
+        self.assertRegex(out, r"device 2001 +added kor.vm.device.VirtualDisk\n")
+        self.assertRegex(out, r"device 4001 +added kor.vm.device.VirtualE1000e\n")
+        self.assertRegex(out, r"device 1000 +changed kor.vm.device.ParaVirtualSCSIController \(device\)")
+        self.assertRegex(out, r"removing key 2999 +kor.fault.DeviceNotFound")
+        # Event pages came through a collector; the alarm's own events are in
+        # the history.
+        self.assertRegex(out, r"latest page, 4 events \(4\)")
+        alarm_events = out.split("alarm events only")[1].split("\n\n")[0]
+        self.assertEqual(re.findall(r"^ +(\w+) #\d+ ", alarm_events, re.M),
+                         ["AlarmCreatedEvent", "AlarmStatusChangedEvent",
+                          "AlarmStatusChangedEvent", "AlarmAcknowledgedEvent"])
+        self.assertRegex(out, r"VmReconfiguredEvent #\d+ web-frontend \S+ demo\n")
         changed = re.findall(r"changed: (\S+)", out)
         self.assertEqual(changed, ["info.entityName", "info.locked", "info.state", "info.progress"])
 

@@ -10,6 +10,8 @@
 #include "commands.h"
 #include "kortypes/kortypes.h"
 #include "kortypes/stub_factory.h"
+#include "demo_server.h"
+#include "demo_view.h"
 #include "movel/inprocess.h"
 
 namespace kortypes {
@@ -20,178 +22,6 @@ using Basekit::Ref;
 Ref<Movel::MoRef> RefOf(Movel::ManagedObjectType* type, const std::string& id) {
   Ref<Movel::MoRef> ref = Movel::MakeMoRef(type, id);
   return ref;
-}
-
-// --- Server side ---------------------------------------------------------------
-
-// A task the server finished at once; its info is what clients poll.
-class DemoTask : public Kor::TaskSkeleton {
- public:
-  explicit DemoTask(Kor::TaskInfo* info) : info_(info) {}
-  void GetInfo(Ref<Kor::TaskInfo>& result) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    result = info_;
-  }
-
- private:
-  std::mutex mutex_;
-  Ref<Kor::TaskInfo> info_;
-};
-
-// What every inventory object of the demo serves: its name and status.
-template <class Skeleton>
-class DemoEntity : public Skeleton {
- public:
-  explicit DemoEntity(std::string name) : name_(std::move(name)) {}
-  std::string GetName() override { return name_; }
-  Kor::ManagedEntity::Status GetOverallStatus() override { return Kor::ManagedEntity::Status::green; }
-
- private:
-  std::string name_;
-};
-
-class DemoServer;
-
-class DemoVirtualMachine : public DemoEntity<Kor::VirtualMachineSkeleton> {
- public:
-  DemoVirtualMachine(DemoServer* server, std::string name)
-      : DemoEntity(std::move(name)), server_(server) {}
-  void GetRuntime(Ref<Kor::Vm::RuntimeInfo>& result) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Ref<Kor::Vm::RuntimeInfo> runtime(new Kor::Vm::RuntimeInfo());
-    runtime->powerState = state_;
-    runtime->connectionState = Kor::VirtualMachine::ConnectionState::connected;
-    runtime->numMksConnections = 0;
-    result = runtime;
-  }
-  void PowerOn(Movel::MoRef* host, Ref<Movel::MoRef>& result) override;
-
- private:
-  DemoServer* server_;
-  std::mutex mutex_;
-  Kor::VirtualMachine::PowerState state_ = Kor::VirtualMachine::PowerState::poweredOff;
-};
-
-class DemoHost : public DemoEntity<Kor::HostSystemSkeleton> {
- public:
-  DemoHost(std::string name, Movel::MoRef* vm) : DemoEntity(std::move(name)), vm_(vm) {}
-  void GetVm(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
-    result = new Movel::DataArray<Movel::MoRef>();
-    result->Append(vm_);
-  }
-  long long QueryOverhead(long long memorySize, const Basekit::Optional<int>& videoRamSize,
-                          int numVcpus) override {
-    // A simple model: 1% of memory, the video memory, 2 MiB per virtual CPU.
-    return memorySize / 100 + (videoRamSize.IsSet() ? videoRamSize.GetValue() : 0) +
-           numVcpus * 2048LL * 1024;
-  }
-
- private:
-  Ref<Movel::MoRef> vm_;
-};
-
-class DemoFolder : public DemoEntity<Kor::FolderSkeleton> {
- public:
-  DemoFolder(std::string name, Movel::MoRef* child) : DemoEntity(std::move(name)), child_(child) {}
-  void GetChildEntity(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
-    result = new Movel::DataArray<Movel::MoRef>();
-    result->Append(child_);
-  }
-
- private:
-  Ref<Movel::MoRef> child_;
-};
-
-class DemoDatacenter : public DemoEntity<Kor::DatacenterSkeleton> {
- public:
-  DemoDatacenter(std::string name, Movel::MoRef* hostFolder)
-      : DemoEntity(std::move(name)), hostFolder_(hostFolder) {}
-  void GetHostFolder(Ref<Movel::MoRef>& result) override { result = hostFolder_; }
-
- private:
-  Ref<Movel::MoRef> hostFolder_;
-};
-
-class DemoServiceInstance : public Kor::ServiceInstanceSkeleton {
- public:
-  void RetrieveContent(Ref<Kor::ServiceInstanceContent>& result) override {
-    Ref<Kor::ServiceInstanceContent> content(new Kor::ServiceInstanceContent());
-    Ref<Kor::AboutInfo> about(new Kor::AboutInfo(
-        "kor demo server", "kor demo server 6.0.0 build-1207", "kor project", "6.0.0", "1207",
-        std::string("INTL"), std::string("000"), "linux-x64", "korsrv", "HostAgent", "6.0",
-        std::string("5b8c0d1e-demo"), Basekit::Optional<std::string>(),
-        Basekit::Optional<std::string>()));
-    content->SetAbout(about);
-    content->SetRootFolder(RefOf(Movel::GetMoType<Kor::Folder>(), "group-d1"));
-    result = content;
-  }
-  Basekit::System::DateTime CurrentTime() override { return Basekit::System::DateTime::Now(); }
-};
-
-class DemoServer {
- public:
-  DemoServer() : server_(new Movel::LocalServer()), adapter_(new Movel::LocalStubAdapter(server_)) {
-    Ref<Movel::MoRef> vm = RefOf(Movel::GetMoType<Kor::VirtualMachine>(), "vm-31");
-    Ref<Movel::MoRef> host = RefOf(Movel::GetMoType<Kor::HostSystem>(), "host-12");
-    Ref<Movel::MoRef> hostFolder = RefOf(Movel::GetMoType<Kor::Folder>(), "group-h4");
-    Ref<Movel::MoRef> datacenter = RefOf(Movel::GetMoType<Kor::Datacenter>(), "datacenter-2");
-    server_->Register(new DemoServiceInstance(), "ServiceInstance");
-    server_->Register(new DemoFolder("Datacenters", datacenter), "group-d1");
-    server_->Register(new DemoDatacenter("lab", hostFolder), "datacenter-2");
-    server_->Register(new DemoFolder("host", host), "group-h4");
-    server_->Register(new DemoHost("hv-01.lab", vm), "host-12");
-    server_->Register(new DemoVirtualMachine(this, "web-frontend"), "vm-31");
-  }
-  ~DemoServer() {
-    adapter_->Shutdown();
-    server_->UnregisterAll();
-  }
-  Movel::StubAdapter* GetAdapter() const { return adapter_.Get(); }
-  std::size_t GetObjectCount() const { return server_->GetCount(); }
-
-  // Registers a finished task for an operation on entity.
-  Ref<Movel::MoRef> FinishTask(const std::string& descriptionId, Movel::MoRef* entity,
-                               const std::string& entityName) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::string id = "task-" + std::to_string(++tasks_);
-    Ref<Kor::TaskInfo> info(new Kor::TaskInfo());
-    info->key = id;
-    info->descriptionId = descriptionId;
-    info->SetEntity(entity);
-    Movel::SetOptionalString(info->entityName, entityName);
-    info->state = Kor::TaskInfo::State::success;
-    info->cancelable = false;
-    info->cancelled = false;
-    info->progress = 100;
-    Ref<Kor::TaskReasonUser> reason(new Kor::TaskReasonUser());
-    reason->userName = "demo";
-    info->SetReason(reason);
-    info->queueTime = Basekit::System::DateTime::Now();
-    info->completeTime = info->queueTime;
-    Ref<Movel::MoRef> ref = server_->Register(new DemoTask(info), id);
-    info->SetTask(ref);
-    return ref;
-  }
-
- private:
-  Ref<Movel::LocalServer> server_;
-  Ref<Movel::LocalStubAdapter> adapter_;
-  std::mutex mutex_;
-  int tasks_ = 0;
-};
-
-void DemoVirtualMachine::PowerOn(Movel::MoRef*, Ref<Movel::MoRef>& result) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_ == Kor::VirtualMachine::PowerState::poweredOn) {
-      Ref<Kor::Fault::InvalidPowerState> fault(new Kor::Fault::InvalidPowerState());
-      fault->existingState = state_;
-      fault->requestedState = Kor::VirtualMachine::PowerState::poweredOn;
-      fault->Throw();
-    }
-    state_ = Kor::VirtualMachine::PowerState::poweredOn;
-  }
-  result = server_->FinishTask("VirtualMachine.powerOn", _GetRef(), GetName());
 }
 
 // --- Client side -----------------------------------------------------------------
@@ -212,6 +42,33 @@ class Printer {
   int step_ = 0;
 };
 
+// Every event the demo shows goes through here.
+void PrintEvents(Printer& p, const std::string& title,
+                 const Movel::DataArray<Kor::Event::Event>* events) {
+  p.Text(title + " (" + std::to_string(events ? events->GetLength() : 0) + ")");
+  if (!events) return;
+  for (const Kor::Event::Event* event : *events) p.Text("  " + demo::EventLine(event));
+}
+
+// Waits for a task through its stub and returns its final info.
+Ref<Kor::TaskInfo> TaskOutcome(Movel::MoRef* taskRef, Movel::StubAdapter* adapter) {
+  Ref<Kor::TaskStub> task(new Kor::TaskStub(taskRef, adapter, nullptr));
+  Ref<Kor::TaskInfo> info;
+  task->GetInfo(info);
+  return info;
+}
+
+std::string FaultText(const Movel::MethodFault* fault) {
+  if (!fault) return "-";
+  std::string text = fault->_GetType()->GetName();
+  if (const auto* messages = fault->GetFaultMessage()) {
+    for (const Movel::LocalizableMessage* m : *messages) {
+      if (m && m->GetMessage()) text += ": " + *m->GetMessage();
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunDemo(const Invocation& inv) {
@@ -220,13 +77,14 @@ int RunDemo(const Invocation& inv) {
   Printer p(inv.out);
   inv.out << "kortypes demo: a client and an in-process server, talking through generated stubs\n";
 
-  DemoServer server;
+  demo::DemoServer server;
   Movel::StubAdapter* adapter = server.GetAdapter();
   Kor::MoStubFactoryImpl* factory = Kor::GetMoStubFactory();
   p.Step("Server");
   p.Line("objects registered",
          std::to_string(server.GetObjectCount()) +
-             " (service instance, root folder, datacenter, host folder, host, virtual machine)");
+             " (service instance, event manager, alarm manager, root folder, datacenter,"
+             " host and virtual machine folders, host, virtual machine)");
 
   p.Step("Service content, through the service-instance stub");
   Ref<Kor::ServiceInstance> si = factory->CreateServiceInstance(adapter);
@@ -269,6 +127,29 @@ int RunDemo(const Invocation& inv) {
   p.Line("        virtual machine",
          vm->GetName() + " [" + StateName(powerType, static_cast<int>(runtime->powerState)) + "]");
 
+  p.Step("An alarm on the virtual machine's power state, made through the alarm manager stub");
+  Ref<Kor::Alarm::AlarmManager> alarms(new Kor::Alarm::AlarmManagerStub(
+      const_cast<Movel::MoRef*>(content->PeekAlarmManager()), adapter, nullptr));
+  Ref<Kor::Alarm::StateAlarmExpression> expression(new Kor::Alarm::StateAlarmExpression());
+  expression->operator_ = Kor::Alarm::StateAlarmExpression::StateOperator::isEqual;
+  expression->type = Movel::TypeName("kor.VirtualMachine");
+  expression->statePath = Movel::PropertyPath("runtime.powerState");
+  Movel::SetOptionalString(expression->red, "poweredOn");
+  Ref<Kor::Alarm::AlarmSpec> alarmSpec(new Kor::Alarm::AlarmSpec());
+  alarmSpec->name = "Machine running";
+  alarmSpec->description = "Red while a virtual machine of the datacenter is powered on";
+  alarmSpec->enabled = true;
+  alarmSpec->SetExpression(expression);
+  Ref<Movel::MoRef> alarm;
+  alarms->Create(datacenter->_GetRef(), alarmSpec, alarm);
+  p.Line("created", alarm->ToString() + " on " + datacenter->GetName() +
+                        " (red when runtime.powerState is poweredOn)");
+  Ref<Movel::DataArray<Kor::Alarm::AlarmState>> alarmStates;
+  alarms->GetAlarmState(vm->_GetRef(), alarmStates);
+  for (const Kor::Alarm::AlarmState* state : *alarmStates) {
+    p.Line("state on " + vm->GetName(), StateName(statusType, static_cast<int>(state->overallStatus)));
+  }
+
   p.Step("A task method, and its task read asynchronously");
   Ref<Movel::MoRef> taskRef;
   vm->PowerOn(nullptr, taskRef);
@@ -310,6 +191,129 @@ int RunDemo(const Invocation& inv) {
   } catch (const Movel::MethodFault::Exception& e) {
     p.Line("not served", e.GetFault()->_GetType()->GetName());
   }
+
+  p.Step("The power-on set off the alarm: read its state and acknowledge it");
+  alarms->GetAlarmState(vm->_GetRef(), alarmStates);
+  for (const Kor::Alarm::AlarmState* state : *alarmStates) {
+    p.Line("state on " + vm->GetName(), StateName(statusType, static_cast<int>(state->overallStatus)) +
+                                            " since " + state->time.ToString());
+  }
+  alarms->AcknowledgeAlarm(alarm, vm->_GetRef());
+  alarms->GetAlarmState(vm->_GetRef(), alarmStates);
+  for (const Kor::Alarm::AlarmState* state : *alarmStates) {
+    p.Line("acknowledged",
+           std::string(state->acknowledged.IsSet() && state->acknowledged.GetValue() ? "yes" : "no") +
+               (state->acknowledgedByUser ? ", by " + *state->acknowledgedByUser : std::string()));
+  }
+  p.Line("last trigger", std::to_string(alarms->GetLastTriggerId()));
+
+  p.Step("Reconfiguration: a disk and a network card added, as a task");
+  Ref<Kor::Vm::ConfigInfo> config;
+  vm->GetConfig(config);
+  Ref<Movel::DataArray<Kor::Vm::Device::VirtualDevice>> devicesBefore(
+      config->PeekHardware()->GetDevice());
+  p.Line("devices before", std::to_string(devicesBefore->GetLength()));
+  Ref<Kor::Vm::ConfigSpec> configSpec(new Kor::Vm::ConfigSpec());
+  {
+    Ref<Kor::Vm::Device::VirtualDisk> disk(new Kor::Vm::Device::VirtualDisk());
+    disk->key = -1;
+    disk->controllerKey = 1000;
+    disk->unitNumber = 1;
+    disk->capacityInKB = 8LL << 20;
+    Ref<Kor::Vm::Device::VirtualDisk::FlatVer2BackingInfo> backing(
+        new Kor::Vm::Device::VirtualDisk::FlatVer2BackingInfo());
+    backing->fileName = "[datastore1] web-frontend/web-frontend_1.vmdk";
+    backing->diskMode = Kor::Vm::Device::VirtualDiskOption::DiskMode::persistent;
+    backing->thinProvisioned = true;
+    disk->SetBacking(backing);
+    Ref<Kor::Vm::Device::VirtualE1000e> nic(new Kor::Vm::Device::VirtualE1000e());
+    nic->key = -2;
+    Ref<Kor::Vm::Device::VirtualEthernetCard::NetworkBackingInfo> network(
+        new Kor::Vm::Device::VirtualEthernetCard::NetworkBackingInfo());
+    network->deviceName = "VM Network";
+    nic->SetBacking(network);
+    Kor::Vm::Device::VirtualDevice* added[] = {disk.Get(), nic.Get()};
+    for (Kor::Vm::Device::VirtualDevice* device : added) {
+      Ref<Kor::Vm::Device::VirtualDeviceSpec> change(new Kor::Vm::Device::VirtualDeviceSpec());
+      change->operation = Kor::Vm::Device::VirtualDeviceSpec::Operation::add;
+      change->SetDevice(device);
+      configSpec->GetDeviceChange()->Append(change);
+    }
+    configSpec->numCPUs = 4;
+  }
+  vm->Reconfigure(configSpec, taskRef);
+  Ref<Kor::TaskInfo> reconfigured = TaskOutcome(taskRef, adapter);
+  p.Line("Reconfigure answered", taskRef->ToString() + ", " +
+                                     StateName(Movel::GetEnumType<Kor::TaskInfo::State>(),
+                                               static_cast<int>(reconfigured->state)));
+  if (reconfigured->state != Kor::TaskInfo::State::success) {
+    inv.err << "demo: the reconfiguration failed: " << FaultText(reconfigured->PeekError()) << "\n";
+    return 1;
+  }
+  vm->GetConfig(config);
+  p.Line("devices after", std::to_string(config->PeekHardware()->PeekDevice()->GetLength()) +
+                              ", " + std::to_string(config->PeekHardware()->numCPU) + " vCPUs");
+  for (const demo::DeviceChange& change :
+       demo::DiffDevices(devicesBefore, config->PeekHardware()->PeekDevice())) {
+    std::string text = std::string(demo::KindName(change.kind)) + " " + change.type;
+    for (std::size_t i = 0; i < change.paths.size(); ++i) {
+      text += (i ? ", " : " (") + change.paths[i] + (i + 1 == change.paths.size() ? ")" : "");
+    }
+    p.Line("device " + std::to_string(change.key), text);
+  }
+  // A second change that cannot apply leaves the machine as it was.
+  Ref<Kor::Vm::ConfigSpec> badSpec(new Kor::Vm::ConfigSpec());
+  {
+    Ref<Kor::Vm::Device::VirtualDeviceSpec> change(new Kor::Vm::Device::VirtualDeviceSpec());
+    change->operation = Kor::Vm::Device::VirtualDeviceSpec::Operation::remove;
+    Ref<Kor::Vm::Device::VirtualDisk> missing(new Kor::Vm::Device::VirtualDisk());
+    missing->key = 2999;
+    change->SetDevice(missing);
+    badSpec->GetDeviceChange()->Append(change);
+  }
+  vm->Reconfigure(badSpec, taskRef);
+  p.Line("removing key 2999", FaultText(TaskOutcome(taskRef, adapter)->PeekError()));
+
+  p.Step("Event history, read page by page through a collector");
+  Ref<Kor::Event::EventManager> events(new Kor::Event::EventManagerStub(
+      const_cast<Movel::MoRef*>(content->PeekEventManager()), adapter, nullptr));
+  Ref<Kor::Event::EventFilterSpec> filter(new Kor::Event::EventFilterSpec());
+  Ref<Kor::Event::EventFilterSpec::ByEntity> byEntity(new Kor::Event::EventFilterSpec::ByEntity());
+  byEntity->SetEntity(datacenter->_GetRef());
+  byEntity->recursion = Kor::Event::EventFilterSpec::RecursionOption::all;
+  filter->SetEntity(byEntity);
+  p.Line("filter", "everything under " + datacenter->GetName() + ", " +
+                       std::to_string(events->CountEvents(filter)) + " events");
+  Ref<Movel::MoRef> collectorRef;
+  events->CreateCollectorForEvents(filter, collectorRef);
+  Ref<Kor::Event::EventHistoryCollector> collector(
+      new Kor::Event::EventHistoryCollectorStub(collectorRef, adapter, nullptr));
+  collector->SetCollectorPageSize(4);
+  Ref<Movel::DataArray<Kor::Event::Event>> page;
+  collector->GetLatestPage(page);
+  PrintEvents(p, "latest page, 4 events", page);
+  collector->ResetCollector();
+  collector->ReadPreviousEvents(3, page);
+  PrintEvents(p, "reset, previous 3 (before the latest page)", page);
+  collector->RewindCollector();
+  collector->ReadNextEvents(3, page);
+  PrintEvents(p, "rewound, next 3", page);
+  collector->ReadNextEvents(3, page);
+  PrintEvents(p, "next 3", page);
+  collector->ResetCollector();
+  collector->ReadNextEvents(10, page);
+  PrintEvents(p, "reset, next 10 (the latest page again)", page);
+  collector->DestroyCollector();
+  p.Line("collector", "destroyed");
+
+  Ref<Kor::Event::EventFilterSpec> alarmFilter(new Kor::Event::EventFilterSpec());
+  alarmFilter->GetType()->Append(Movel::TypeName("kor.event.AlarmEvent"));
+  events->CreateCollectorForEvents(alarmFilter, collectorRef);
+  collector = new Kor::Event::EventHistoryCollectorStub(collectorRef, adapter, nullptr);
+  collector->RewindCollector();
+  collector->ReadNextEvents(10, page);
+  PrintEvents(p, "alarm events only", page);
+  collector->DestroyCollector();
 
   p.Step("What changed between two versions of the task info");
   Ref<Kor::TaskInfo> before(static_cast<Kor::TaskInfo*>(info->_Clone()));
