@@ -13,6 +13,7 @@
 
 #include "kortypes/kortypes.h"
 #include "movel/fault.h"
+#include "movel/message.h"
 
 namespace kortypes {
 namespace demo {
@@ -230,6 +231,8 @@ struct DemoServer::State {
     event->chainId = chain > 0 ? chain : key;
     event->createdTime = Now();
     event->userName = user;
+    // The stored event carries its readable line, as a server hands it out.
+    Movel::FillFormattedMessage(event);
     events.push_back(Logged{Ref<Kor::Event::Event>(event), Ref<Movel::MoRef>(entity)});
     return key;
   }

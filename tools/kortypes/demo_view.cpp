@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "movel/message.h"
+
 namespace kortypes {
 namespace demo {
 namespace {
@@ -75,9 +77,11 @@ std::string EventLine(const Movel::DataObject* event) {
   if (!event) return "(no event)";
   std::string user = TextByName(event, "userName");
   std::string entity = EventEntityName(event);
+  std::string message = TextByName(event, "fullFormattedMessage");
+  if (message.empty()) message = Movel::RenderMessage(event);
   return ShortName(event->_GetType()->GetName()) + " #" + TextByName(event, "key") + " " +
          (entity.empty() ? "-" : entity) + " " + TextByName(event, "createdTime") + " " +
-         (user.empty() ? "-" : user);
+         (user.empty() ? "-" : user) + ": " + message;
 }
 
 const char* KindName(DeviceChange::Kind kind) {
