@@ -55,7 +55,7 @@ class MOVEL_API DynamicData : public DataObject {
   DataObjectType* _GetDataType() const override;
 
   // Null when unset.
-  const std::string* GetDynamicType() const noexcept { return dynamicType_.Get(); }
+  const std::string* GetDynamicType() const noexcept { return dynamicType_; }
   void SetDynamicType(const std::string& value);
   // Null unsets.
   void SetDynamicType(const std::string* value);
@@ -78,7 +78,7 @@ class MOVEL_API DynamicData : public DataObject {
   DynamicData& operator=(const DynamicData&) = delete;
 
  private:
-  OptionalString dynamicType_;
+  std::string* dynamicType_ = nullptr;
   std::atomic<DataArray<DynamicProperty>*> dynamicProperty_{nullptr};
 };
 
