@@ -151,18 +151,27 @@ bool LoadTotals(const std::string& path, TotalsFile* totals, std::string* error)
 CountedTotals CountTotals(const std::vector<const Module*>& modules) {
   CountedTotals c;
   for (const Quantity& q : Quantities()) c.counts[q.key] = 0;
-  const void* anyRecord = nullptr;
+  // The library's file, found through a record it holds. A program that
+  // names a record may hold a copy of it (a copy relocation), so records in
+  // the program's own file do not count.
+  Dl_info self{};
+  const bool haveSelf = dladdr(reinterpret_cast<const void*>(&CountExportedSymbols), &self) != 0;
+  const void* libraryRecord = nullptr;
   for (const Module* m : modules) {
     for (const auto& [key, value] : CountQuantities(*m)) c.counts[key] += value;
     for (const Movel::Type* t : m->types) {
-      if (!anyRecord) anyRecord = t->GetTypeInfo();
+      Dl_info where{};
+      if (!libraryRecord && t->GetTypeInfo() && dladdr(t->GetTypeInfo(), &where) && where.dli_fbase &&
+          !(haveSelf && where.dli_fbase == self.dli_fbase)) {
+        libraryRecord = t->GetTypeInfo();
+      }
       const auto* structured = dynamic_cast<const Movel::StructuredType*>(t);
       if (!structured) continue;
       std::set<unsigned>& into = t->IsManaged() ? c.managedPropertyFlags : c.dataPropertyFlags;
       for (const Movel::Property& p : structured->GetOwnProperties()) into.insert(p.GetFlags());
     }
   }
-  if (anyRecord) c.exports = CountExportedSymbols(anyRecord);
+  if (libraryRecord) c.exports = CountExportedSymbols(libraryRecord);
   return c;
 }
 
