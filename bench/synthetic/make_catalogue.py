@@ -816,6 +816,9 @@ class Builder:
                 counts[j] -= 1
                 counts[i] += 1
         all_methods = []
+        # Operation names are unique across the catalogue, so a generated
+        # name is used once wherever it stands.
+        used_anywhere = {name for names in fixed_methods.values() for name in names}
         for t, n in zip(with_methods, counts):
             taken = set()
             for a in self.ancestors(t):
@@ -832,9 +835,10 @@ class Builder:
                 name = verb + noun[0].upper() + noun[1:]
                 if rng.random() < 0.1:
                     name += "Ex"
-                if name in taken or name in prop_names:
+                if name in taken or name in prop_names or name in used_anywhere:
                     continue
                 taken.add(name)
+                used_anywhere.add(name)
                 t.methods.append(Method(name))
             all_methods += [(t, m) for m in t.methods]
         self.all_methods = all_methods

@@ -26,10 +26,10 @@ _described = None
 
 
 def described_library_types():
-    """describe --json of every library type, by name (computed once)."""
+    """describe --all --json of every library type, by name (computed once)."""
     global _described
     if _described is None:
-        _described = {t["name"]: run_json("describe", t["name"]) for t in run_json("list")["types"]}
+        _described = {d["name"]: d for d in run_json("describe", "--all")["types"] if d["module"]}
     return _described
 
 
@@ -140,6 +140,39 @@ class EveryType(unittest.TestCase):
         all_own = [p for d in self.described.values() if "properties" in d for p in own(d)]
         self.assertEqual(total["arrayProperties"], sum("array" in p["flags"] for p in all_own))
         self.assertEqual(total["optionalProperties"], sum("optional" in p["flags"] for p in all_own))
+
+
+class DescribeAll(unittest.TestCase):
+    """describe --all is every registered type, each as describe NAME shows it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.doc = run_json("describe", "--all")
+
+    def test_every_registered_type_once(self):
+        names = [d["name"] for d in self.doc["types"]]
+        self.assertEqual(len(names), len(set(names)))
+        self.assertEqual(self.doc["count"], len(names))
+        listed = [t["name"] for t in run_json("list", "--all")["types"]]
+        self.assertEqual(sorted(names), sorted(listed))
+        self.assertEqual(self.doc["libraryTypes"], len(run_json("list")["types"]))
+        self.assertEqual(self.doc["runtimeTypes"] + self.doc["libraryTypes"], len(names))
+
+    def test_entries_equal_single_describes(self):
+        types = self.doc["types"]
+        # Every kind, both the runtime's and the library's, and a spread of the rest.
+        picked = {d["kind"]: d for d in types}
+        picked.update({d["name"]: d for d in types[::211]})
+        picked.update({d["name"]: d for d in types if d["module"] is None})
+        for d in picked.values():
+            self.assertEqual(run_json("describe", d["name"]), d, d["name"])
+
+    def test_usage_errors(self):
+        for args in (("--all", "kor.Folder"), ()):
+            code, out, err = run("describe", *args)
+            self.assertEqual(code, 2, args)
+            self.assertEqual(out, "")
+            self.assertIn("describe", err)
 
 
 class Inheritance(unittest.TestCase):

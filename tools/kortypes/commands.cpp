@@ -10,6 +10,7 @@
 #include "catalogue.h"
 #include "json_writer.h"
 #include "text_table.h"
+#include "totals.h"
 
 #ifndef KORTYPES_VERSION
 #define KORTYPES_VERSION "unknown"
@@ -24,11 +25,11 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> kCommands = {
       {"list", "[--module M] [--kind K] [--all]",
        "the library's types: kind, wire name, WSDL name, version", RunList},
-      {"describe", "NAME", "one type in detail, by wire or WSDL name", RunDescribe},
+      {"describe", "NAME | --all", "one type in detail, by wire or WSDL name; or every type", RunDescribe},
       {"versions", "[--namespace NS] | --is A B",
        "a version table (\"kor\" by default), or whether A is B or descends from it", RunVersions},
-      {"stats", "[--module M] [--budget F] [--check]",
-       "counts per module and in total, declared against the catalogue budget", RunStats},
+      {"stats", "[--module M] [--budget F] [--totals [--totals-file F]] [--check]",
+       "counts per module against the catalogue budget; --totals: every catalogue total", RunStats},
       {"demo", "", "a client and an in-process server talking through stubs", RunDemo},
   };
   return kCommands;
@@ -496,6 +497,85 @@ void WriteBudgetJson(JsonWriter& json, const Budget& budget, const BudgetCompari
       .EndObject();
 }
 
+#ifndef KORTYPES_TOTALS_FILE
+#define KORTYPES_TOTALS_FILE ""
+#endif
+
+const char* KindLabel(TotalCheck::Kind kind) {
+  switch (kind) {
+    case TotalCheck::Kind::kCount: return "count";
+    case TotalCheck::Kind::kCeiling: return "ceiling";
+    case TotalCheck::Kind::kFlagWords: return "flag words";
+    case TotalCheck::Kind::kUnknown: break;
+  }
+  return "unknown";
+}
+
+// stats --totals: every total of the complete catalogue beside what the
+// registered types add up to, and the difference.
+int RunTotals(const Invocation& inv, const Options& opt) {
+  if (opt.Value("--module") || opt.Value("--budget")) {
+    inv.err << "kortypes stats: --totals counts the whole catalogue; it takes no --module or --budget\n";
+    return kExitUsage;
+  }
+  const std::string* named = opt.Value("--totals-file");
+  std::string path = named ? *named : KORTYPES_TOTALS_FILE;
+  if (path.empty()) {
+    inv.err << "kortypes stats: --totals needs --totals-file (no totals file is built in)\n";
+    return kExitUsage;
+  }
+  TotalsFile totals;
+  std::string error;
+  if (!LoadTotals(path, &totals, &error)) {
+    inv.err << "kortypes stats: " << error << '\n';
+    return kExitUsage;
+  }
+  Catalogue catalogue;
+  std::vector<TotalCheck> checks = CompareTotals(totals, CountTotals(catalogue.Modules()));
+  bool hold = AllHold(checks);
+  int status = opt.Has("--check") && !hold ? kExitNotFound : kExitOk;
+
+  if (opt.Has("--json")) {
+    JsonWriter json(inv.out);
+    json.BeginObject().FieldString("file", totals.file).Key("totals").BeginArray();
+    for (const TotalCheck& c : checks) {
+      json.BeginObject()
+          .FieldString("key", c.key)
+          .FieldString("kind", KindLabel(c.kind))
+          .FieldString("expected", c.expected)
+          .FieldString("counted", c.counted)
+          .FieldInt("difference", c.difference)
+          .FieldBool("holds", c.ok)
+          .FieldString("note", c.note)
+          .FieldString("what", c.what)
+          .EndObject();
+    }
+    long long failing = 0;
+    for (const TotalCheck& c : checks) failing += c.ok ? 0 : 1;
+    json.EndArray().FieldInt("failing", failing).FieldBool("allHold", hold).EndObject().Finish();
+    return status;
+  }
+
+  inv.out << "Totals of the complete catalogue (" << totals.file
+          << ") against the registered types:\n\n";
+  TextTable table({"TOTAL", "EXPECTED", "COUNTED", "DIFF", "", "NOTE"});
+  for (size_t i = 1; i < 4; ++i) table.AlignRight(i);
+  for (const TotalCheck& c : checks) {
+    std::string diff = c.kind == TotalCheck::Kind::kFlagWords || c.counted == "-"
+                           ? (c.ok ? "0" : "-")
+                           : (c.difference > 0 ? "+" : "") + std::to_string(c.difference);
+    table.AddRow({c.key, c.expected, c.counted, diff, c.ok ? "ok" : "DIFFERS", c.note.empty() ? "-" : c.note});
+  }
+  table.Print(inv.out);
+  long long failing = 0;
+  for (const TotalCheck& c : checks) failing += c.ok ? 0 : 1;
+  inv.out << '\n'
+          << (hold ? "every total holds" : std::to_string(failing) + " of " +
+                                               std::to_string(checks.size()) + " totals differ")
+          << '\n';
+  return status;
+}
+
 // Per module, the main quantities as declared/budget; then every column
 // summed over the modules; then what does not fit.
 void PrintBudget(std::ostream& out, const Budget& budget, const BudgetComparison& cmp,
@@ -607,8 +687,15 @@ void PrintBudget(std::ostream& out, const Budget& budget, const BudgetComparison
 
 int RunStats(const Invocation& inv) {
   Options opt;
-  if (int status = ParseOptions(inv, {"--check"}, {"--budget", "--module"}, 0, 0, &opt); status >= 0) {
+  if (int status = ParseOptions(inv, {"--check", "--totals"}, {"--budget", "--module", "--totals-file"}, 0,
+                                0, &opt);
+      status >= 0) {
     return status;
+  }
+  if (opt.Has("--totals")) return RunTotals(inv, opt);
+  if (opt.Value("--totals-file")) {
+    inv.err << "kortypes stats: --totals-file goes with --totals\n";
+    return kExitUsage;
   }
   Catalogue catalogue;
   std::vector<const Module*> modules = catalogue.Modules();

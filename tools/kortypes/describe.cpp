@@ -117,8 +117,8 @@ void WriteMethodJson(JsonWriter& json, const Movel::ManagedMethod& m) {
   json.EndArray().FieldStringOrNull("version", m.GetVersionName()).EndObject();
 }
 
-void WriteDescribeJson(std::ostream& out, const Movel::Type* t, const Module* module) {
-  JsonWriter json(out);
+// One type as a JSON object, into a document being written.
+void WriteTypeJson(JsonWriter& json, const Movel::Type* t, const Module* module) {
   Naming naming = NamingOf(t, module != nullptr);
   const Movel::Version* version = t->GetVersion();
   json.BeginObject()
@@ -186,7 +186,30 @@ void WriteDescribeJson(std::ostream& out, const Movel::Type* t, const Module* mo
     }
     json.EndArray();
   }
-  json.EndObject().Finish();
+  json.EndObject();
+}
+
+void WriteDescribeJson(std::ostream& out, const Movel::Type* t, const Module* module) {
+  JsonWriter json(out);
+  WriteTypeJson(json, t, module);
+  json.Finish();
+}
+
+// Every registered type, the runtime's own first, then the library's module
+// by module, each in the form of a single describe.
+void WriteAllJson(std::ostream& out, const Catalogue& catalogue) {
+  std::vector<const Movel::Type*> types = catalogue.RuntimeTypes();
+  size_t runtime = types.size();
+  for (const Movel::Type* t : catalogue.LibraryTypes()) types.push_back(t);
+  JsonWriter json(out);
+  json.BeginObject().Key("types").BeginArray();
+  for (const Movel::Type* t : types) WriteTypeJson(json, t, catalogue.ModuleOf(t));
+  json.EndArray()
+      .FieldInt("count", static_cast<long long>(types.size()))
+      .FieldInt("runtimeTypes", static_cast<long long>(runtime))
+      .FieldInt("libraryTypes", static_cast<long long>(types.size() - runtime))
+      .EndObject()
+      .Finish();
 }
 
 // ---------------------------------------------------------------------------
@@ -330,7 +353,29 @@ void PrintDescribeText(std::ostream& out, const Movel::Type* t, const Module* mo
 
 int RunDescribe(const Invocation& inv) {
   Options opt;
-  if (int status = ParseOptions(inv, {}, {}, 1, 1, &opt); status >= 0) return status;
+  if (int status = ParseOptions(inv, {"--all"}, {}, 0, 1, &opt); status >= 0) return status;
+  if (opt.Has("--all")) {
+    if (!opt.positionals.empty()) {
+      inv.err << "kortypes describe: --all takes no type name\n";
+      return kExitUsage;
+    }
+    Catalogue catalogue;
+    if (opt.Has("--json")) {
+      WriteAllJson(inv.out, catalogue);
+    } else {
+      bool first = true;
+      for (const Movel::Type* t : catalogue.LibraryTypes()) {
+        if (!first) inv.out << '\n';
+        first = false;
+        PrintDescribeText(inv.out, t, catalogue.ModuleOf(t));
+      }
+    }
+    return kExitOk;
+  }
+  if (opt.positionals.empty()) {
+    inv.err << "kortypes describe: name a type, or give --all\n";
+    return kExitUsage;
+  }
   const std::string& name = opt.positionals[0];
   const Movel::Type* type = Movel::FindType(name);
   if (!type) type = Movel::FindTypeByWsdlName(name);

@@ -12,7 +12,7 @@ import argparse
 import os
 import sys
 
-from . import consistency, identifiers, outputs
+from . import consistency, identifiers, outputs, placeholders
 from . import parser as schema_parser
 from .context import Context
 from .emit import files as emit_files
@@ -91,6 +91,8 @@ def main(argv=None):
     ap.add_argument("--complete", default="",
                     help="comma-separated modules that must declare every listed type, or 'all'")
     ap.add_argument("--flag-list", help="check the special flags against this list (TSV)")
+    ap.add_argument("--placeholders", action="store_true",
+                    help="list the members typed anyType or tydef.KeyAnyValue; exit 1 if one gives no reason")
     args = ap.parse_args(argv)
     if args.chunk_types < 1:
         ap.error("--chunk-types must be at least 1")
@@ -119,6 +121,8 @@ def main(argv=None):
             print(printable(f"{where}: {message}"), file=sys.stderr)
         print(f"korgen: {len(errors)} error(s); nothing written", file=sys.stderr)
         return 1
+    if args.placeholders:
+        return 1 if placeholders.report(ctx.cat, sys.stdout) else 0
     if args.check:
         return 0
     if not args.out:

@@ -6,6 +6,7 @@ so that the checks see what the records will carry.
 """
 from . import messages, model, names
 from .builtins import BUILTIN_PROPERTIES, BUILTINS, FAULT_ROOTS, RUNTIME_NAMESPACES, RUNTIME_VERSIONS
+from .xref import check_cross_references
 from .model import ARRAY, LINK, LINKABLE, OPTIONAL, READ_ONLY, SECRET, STATISTICS
 
 DYNAMIC_PROPERTY = "dynamicProperty"
@@ -355,4 +356,7 @@ class Validator:
 
 def validate(cat):
     fill_defaults(cat)
-    return Validator(cat).run()
+    errors = Validator(cat).run()
+    if not errors:
+        errors = check_cross_references(cat)
+    return errors

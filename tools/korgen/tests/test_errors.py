@@ -372,6 +372,35 @@ class SchemaErrorTest(unittest.TestCase):
             holder = [t for t in cat.modules["t"] if t.name == "t.Holder"][0]
             self.assertEqual(holder.message, '{base.name} has {base.parts} # {{literal}} "q"')
 
+    def test_cross_references_across_the_catalogue(self):
+        cases = {
+            "operation name of another type": (
+                "managed M since=v1\n  method act\n",
+                "managed M since=v1\n  method act  # error\n",
+                "operation Act of t.M.act is also t.Thing.act"),
+            "operation named by wsdl= like another's default": (
+                "managed M since=v1\n  method run wsdl=Act\n",
+                "managed M since=v1\n  method run wsdl=Act  # error\n",
+                "operation Act of t.M.run is also t.Thing.act"),
+            "operation with a type's WSDL name": (
+                "managed M since=v1\n  method base wsdl=Base\n",
+                "managed M since=v1\n  method base wsdl=Base  # error\n",
+                "operation Base of t.M.base has the WSDL name of type t.Base"),
+            "fault listed twice": (
+                "managed M since=v1\n  method f throws=Problem,tydef.MethodFault,Problem\n",
+                "managed M since=v1\n  method f throws=Problem,tydef.MethodFault,Problem  # error\n",
+                "method f of t.M lists fault t.Problem twice"),
+        }
+        for what, (_, added, message) in cases.items():
+            with self.subTest(what):
+                self.reject(added, message)
+        with self.subTest("operation name taken in another module"):
+            self.reject("", "operation Act of t.other.N.act is also t.Thing.act", files={
+                "t.other.schema": OTHER + "managed N since=v1\n  method act  # error\n"})
+        with self.subTest("the same name in one type stays a per-type error"):
+            self.reject("managed M since=v1\n  method f\n  method g wsdl=F  # error\n",
+                        "operation F of t.M declared twice")
+
     def test_class_definitions_that_need_each_other(self):
         # Each enclosing class names the other's nested class, so each needs
         # the other complete first.

@@ -78,10 +78,10 @@ class CollidingNamesTest(unittest.TestCase):
             "method decRef": ("managed M since=v1\n  method decRef  # error\n", "taken by the runtime's member DecRef"),
             "method named like the stub": ("managed M since=v1\n  method mStub  # error\n",
                                            "is the name of the stub class"),
-            "method named like its class": ("managed M since=v1\n  method m  # error\n",
+            "method named like its class": ("managed M since=v1\n  method m wsdl=MakeM  # error\n",
                                             "taken by the constructor of M"),
-            "method overriding the parent's": ("managed P since=v1\n  method act\nmanaged C : P since=v1\n"
-                                               "  method act  # error\n", "hides the one of method act of t.P"),
+            "method overriding the parent's": ("managed P since=v1\n  method act wsdl=ActP\nmanaged C : P since=v1\n"
+                                               "  method act wsdl=ActC  # error\n", "hides the one of method act of t.P"),
             "parameters escaping alike": ("managed M since=v1\n  method f\n    new: int\n    new_: int  # error\n",
                                           "among the parameters of method f of t.M"),
             "methods naming one constant": ("managed M since=v1\n  method f\n  method F  # error\n",
