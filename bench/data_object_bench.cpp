@@ -8,9 +8,10 @@
 //   W2  a host network state tree, Kor::Host::NetworkInfo: 16 virtual switches,
 //       128 port groups of 4 ports, 16 physical NICs with 4 link speeds each,
 //       16 + 2 virtual NICs, a DNS configuration; every network policy full.
-//       2,872 data objects and 3,828 strings, as in the peer. Built only when
-//       KORTYPES_BENCH_W2 is defined: the host network types exist in the
-//       synthetic catalogue (with this shape) but not yet in the real one.
+//       2,872 data objects and 3,828 strings, as in the peer. Switches, port
+//       groups and virtual NICs name one another by key (link properties).
+//       On the real library W2 adds the derivation of the host's network
+//       configuration from this state by the network factory.
 //   Chain  TaskInfo objects linked through `result`, 64 to 4,096 deep, one
 //       changed leaf at the bottom: the cost of a diff per level of nesting.
 //
@@ -36,6 +37,9 @@
 #ifdef KORTYPES_BENCH_STUB
 #include "kortypes/stub_factory.h"
 #include "movel/inprocess.h"
+#endif
+#ifdef KORTYPES_BENCH_FACTORY
+#include "kortypes/network_factory.h"
 #endif
 
 namespace {
@@ -241,6 +245,12 @@ struct W1 {
 #ifdef KORTYPES_BENCH_W2
 using Kor::Host::NetworkPolicy;
 
+// Keys are required strings in some catalogues and optional in others.
+[[maybe_unused]] void SetKey(std::string& member, const std::string& value) { member = value; }
+[[maybe_unused]] void SetKey(std::string*& member, const std::string& value) {
+  Movel::SetOptionalString(member, value);
+}
+
 NetworkPolicy* BuildPolicy(const Pool& p, int variant) {
   auto* pol = new NetworkPolicy();
   auto* sec = new NetworkPolicy::SecurityPolicy();
@@ -314,7 +324,7 @@ Kor::Host::NetworkInfo* BuildNetworkInfo(const Pool& p) {
   for (int i = 0; i < kVswitches; ++i) {
     auto* vs = new Kor::Host::VirtualSwitch();
     vs->name = p.vs_name[i];
-    vs->key = p.vs_key[i];
+    SetKey(vs->key, p.vs_key[i]);
     vs->numPorts = 1024;
     vs->numPortsAvailable = 1024 - kPgPerVs * kPortsPerPortgroup;
     vs->mtu = 9000;
@@ -330,7 +340,7 @@ Kor::Host::NetworkInfo* BuildNetworkInfo(const Pool& p) {
   auto* portgroups = m->GetPortgroup();
   for (int j = 0; j < kPortgroups; ++j) {
     auto* pg = new Kor::Host::PortGroup();
-    pg->key = p.pg_key[j];
+    SetKey(pg->key, p.pg_key[j]);
     auto* ports = pg->GetPort();
     for (int k = 0; k < kPortsPerPortgroup; ++k) {
       auto* port = new Kor::Host::PortGroup::Port();
@@ -353,7 +363,7 @@ Kor::Host::NetworkInfo* BuildNetworkInfo(const Pool& p) {
   auto* pnics = m->GetPnic();
   for (int k = 0; k < kPnics; ++k) {
     auto* n = new Kor::Host::PhysicalNic();
-    n->key = p.pnic_key[k];
+    SetKey(n->key, p.pnic_key[k]);
     n->device = p.pnic_device[k];
     n->pci = p.pnic_pci[k];
     n->driver = p.pnic_driver[k];
@@ -546,14 +556,23 @@ void W1FieldMember(benchmark::State& state) {
 }
 
 #ifdef KORTYPES_BENCH_W2
-constexpr int kNetworkInfoIpV6EnabledIndex = 6;
+// ipV6Enabled's index among NetworkInfo's own properties, from the descriptor.
+int NetworkInfoIpV6EnabledIndex() {
+  const Movel::Property* p = Movel::GetDoType<Kor::Host::NetworkInfo>()->FindProperty("ipV6Enabled");
+  return p ? p->GetIndex() : -1;
+}
 
 void W2FieldPeek(benchmark::State& state) {
   const Movel::DataObject* m = Source<W2>();
   const Movel::DataTypeInfo* record = Movel::GetDoType<Kor::Host::NetworkInfo>()->GetRecord();
+  const int index = NetworkInfoIpV6EnabledIndex();
+  if (index < 0) {
+    Fail(state, "NetworkInfo has no ipV6Enabled");
+    return;
+  }
   bool v = false;
   for (auto _ : state) {
-    int idx = kNetworkInfoIpV6EnabledIndex;
+    int idx = index;
     Opaque(idx);
     Opaque(m);
     v = *static_cast<const bool*>(record->propPeek(m, idx));
@@ -571,6 +590,37 @@ void W2FieldMember(benchmark::State& state) {
     Use(v);
   }
   if (!v) Fail(state, "wrong property");
+}
+#endif
+
+#ifdef KORTYPES_BENCH_FACTORY
+// The host's network configuration derived from the W2 state: switch and
+// port-group configurations through the link resolver, NIC configurations
+// with the IPv6 filter. The state is the benchmark's own tree (the derivation
+// may add empty lists to it), built once.
+void W2Derive(benchmark::State& state) {
+  Ref<Kor::Host::NetworkInfo> info = Fresh<W2>();
+  Kor::Host::NetworkFactory* factory = Kor::Host::GetNetworkFactory();
+  Ref<Kor::Host::NetworkConfig> config;
+  for (auto _ : state) {
+    factory->CreateNetworkConfig(config, info.Get());
+    Use(config.Get());
+  }
+  constexpr int kPgPerVs = kPortgroups / kVswitches;
+  bool ok = config && config->GetVswitch()->GetLength() == kVswitches &&
+            config->GetPortgroup()->GetLength() == kPortgroups &&
+            config->GetPnic()->GetLength() == kPnics && config->GetVnic()->GetLength() == kVnics &&
+            config->GetConsoleVnic()->GetLength() == kConsoleVnics &&
+            config->PeekDnsConfig() == info->PeekDnsConfig();
+  for (int j = 0; ok && j < kPortgroups; ++j) {
+    // Switch i lists its port groups i*8 .. i*8+7 in order.
+    ok = config->GetPortgroup()->Get(j)->PeekSpec() == info->GetPortgroup()->Get(j)->PeekSpec();
+  }
+  for (int i = 0; ok && i < kVswitches; ++i) {
+    ok = config->GetVswitch()->Get(i)->PeekSpec() == info->GetVswitch()->Get(i)->PeekSpec();
+  }
+  if (!ok) Fail(state, "the derived configuration does not match the state");
+  state.counters["portgroups_per_switch"] = kPgPerVs;
 }
 #endif
 
@@ -658,6 +708,9 @@ int main(int argc, char** argv) {
   Register<W2>("field/propPeek_index", W2FieldPeek);
   Register<W2>("field/member", W2FieldMember);
   Register<W2>("create_destroy/heap", CreateDestroy<W2>);
+#endif
+#ifdef KORTYPES_BENCH_FACTORY
+  Register<W2>("derive/CreateNetworkConfig", W2Derive);
 #endif
   benchmark::RegisterBenchmark("Chain/diff", ChainDiff)->RangeMultiplier(4)->Range(64, 4096);
 #ifdef KORTYPES_BENCH_STUB

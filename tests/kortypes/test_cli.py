@@ -461,6 +461,17 @@ class CommandLine(unittest.TestCase):
         changed = re.findall(r"changed: (\S+)", out)
         self.assertEqual(changed, ["info.entityName", "info.locked", "info.state", "info.progress"])
 
+    def test_demo_derives_the_host_network_configuration(self):
+        code, out, err = run("demo")
+        self.assertEqual(code, 0, err)
+        # Port groups come by switch, in each switch's order; the unlisted one
+        # is left out; only manual IPv6 addresses stay.
+        self.assertRegex(out, r"configured port groups +Management, Guests, Storage \(")
+        self.assertRegex(out, r"vnic0 on Management +keeps 2001:db8::10 \(manual\)\n")
+        self.assertRegex(out, r"IPv6 filter dropped fe80::200:5eff:fe6a:1 \(linklayer\), "
+                              r"2001:db8::11 \(dhcp\)")
+        self.assertRegex(out, r"IPv6 filter dropped 2001:db8:1::21 \(random\)")
+
     def test_json_may_come_before_the_command(self):
         self.assertEqual(run("--json", "stats")[1], run("stats", "--json")[1])
 

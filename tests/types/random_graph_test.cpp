@@ -74,6 +74,7 @@ const char* KindName(Kind k) {
 }
 
 Kind KindOf(const Movel::Property& p) {
+  if (p.IsLink()) return Kind::kString;  // the target's key, not the target
   const Movel::TypeInfo* t = p.GetTypeInfo();
   if (t == &gStringTypeInfo) return Kind::kString;
   if (t == &gBoolTypeInfo) return Kind::kBool;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "demo_network.h"
 #include "kortypes/kortypes.h"
 #include "kortypes/stub_factory.h"
 #include "demo_server.h"
@@ -326,6 +327,7 @@ int RunDemo(const Invocation& inv) {
   for (const Movel::PropertyPath& path : diff.GetChanged()) p.Text("changed: " + path.str());
   Ref<Movel::Any> again(before->_Clone());
   p.Line("a copy equals its source", Movel::AreEqualAnysInt(before, again, 0, false) ? "yes" : "no");
+  ShowHostNetwork(inv.out);  // the host network factory: state to configuration
   inv.out << "\ndone.\n";
   return kExitOk;
 }

@@ -286,7 +286,8 @@ class Printer {
       out_ += "<secret>";
       return;
     }
-    const TypeInfo* info = property.GetTypeInfo();
+    // A link holds its target's key (a list of keys), not the target.
+    const TypeInfo* info = property.IsLink() ? &gStringTypeInfo : property.GetTypeInfo();
     bool heldAsValue = !property.IsArray() && info &&
                        (info->kind == kTypeKindEnum ||
                         (info->kind == kTypeKindPrimitive && info != &gAnyTypeInfo));

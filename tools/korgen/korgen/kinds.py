@@ -6,6 +6,8 @@ describes it, and which accessors it has. Copying, releasing, equality,
 difference, size and access by index are the runtime's, driven by the layout
 (movel/fields.h), so each kind's behaviour is written once, there.
 """
+import dataclasses
+
 from . import names
 from .builtins import BUILTINS
 
@@ -200,7 +202,14 @@ class ArrayField(PointerField):
 
 
 def field_for(ctx, prop, read_only_default):
-    """The rule of one property."""
+    """The rule of one property.
+
+    A link holds the key (or keys) of its target, not the target itself: the
+    descriptor names the target's data type, the member is a string or a list
+    of strings, and a link resolver finds the object behind each key within
+    the same tree. The flag word keeps the link bit."""
+    if prop.link:
+        prop = dataclasses.replace(prop, type=dataclasses.replace(prop.type, name="string"))
     t = prop.type
     kind = ctx.kind(t.name)
     if t.array:

@@ -402,8 +402,8 @@ const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo = {
 const Movel::FieldInfo Smp::Flagged::_fields[] = {
     {offsetof(Smp::Flagged, dynamicProperty_), 0x3, Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Movel::DynamicProperty>>, &Movel::MakeArrayField<Movel::DataArray<Movel::DynamicProperty>>},
     {offsetof(Smp::Flagged, items_), 0x13, Movel::FieldKind::kArray, true, true, &Movel::NarrowField<Movel::DataArray<Smp::Base>>, &Movel::MakeArrayField<Movel::DataArray<Smp::Base>>},
-    {offsetof(Smp::Flagged, current_), 0x22, Movel::FieldKind::kObject, true, true, &Movel::NarrowField<Smp::Base>, nullptr},
-    {offsetof(Smp::Flagged, target_), 0x20, Movel::FieldKind::kObject, false, true, &Movel::NarrowField<Smp::Base>, nullptr},
+    {offsetof(Smp::Flagged, current), 0x22, Movel::FieldKind::kString, true, false, nullptr, nullptr},
+    {offsetof(Smp::Flagged, target), 0x20, Movel::FieldKind::kString, false, false, nullptr, nullptr},
     {offsetof(Smp::Flagged, password), 0x202, Movel::FieldKind::kString, true, false, nullptr, nullptr},
     {offsetof(Smp::Flagged, pin), 0x200, Movel::FieldKind::kString, false, false, nullptr, nullptr},
     {offsetof(Smp::Flagged, counter), 0x400, Movel::FieldKind::kLong, false, false, nullptr, nullptr},
@@ -413,12 +413,12 @@ const Movel::FieldInfo Smp::Flagged::_fields[] = {
     {offsetof(Smp::Flagged, optLabel), 0x2, Movel::FieldKind::kString, true, false, nullptr, nullptr},
 };
 const Movel::DataLayout Smp::Flagged::_layout = {nullptr, kortypes_detail::kSmpFlaggedProperties, _fields, 11, sizeof(Flagged), 0x7bf};
-Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel) {
+Smp::Flagged::Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, const Basekit::Optional<std::string>& current, const std::string& target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel) {
   try {
     Movel::InitField(this->dynamicProperty_, dynamicProperty);
     Movel::InitField(this->items_, items);
-    Movel::InitField(this->current_, current);
-    Movel::InitField(this->target_, target);
+    Movel::InitField(this->current, current);
+    Movel::InitField(this->target, target);
     Movel::InitField(this->password, password);
     Movel::InitField(this->pin, pin);
     Movel::InitField(this->counter, counter);
@@ -444,12 +444,6 @@ const Movel::DataArray<Smp::Base>* Smp::Flagged::PeekItems() const { return Move
 void Smp::Flagged::SetItems(Movel::DataArray<Smp::Base>* value) { Movel::AssignArray(items_, value); }
 void Smp::Flagged::SwapItems(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref) { Movel::SwapArray(items_, ref); }
 Movel::DataArray<Smp::Base>* Smp::Flagged::GetItems() const { return Movel::GetOrCreateArray(items_); }
-const Smp::Base* Smp::Flagged::PeekCurrent() const { return current_; }
-void Smp::Flagged::SetCurrent(Smp::Base* value) { Movel::AssignObject(current_, value); }
-void Smp::Flagged::SwapCurrent(Basekit::Ref<Smp::Base>* const ref) { current_ = ref->ExchangeRaw(current_); }
-const Smp::Base* Smp::Flagged::PeekTarget() const { return target_; }
-void Smp::Flagged::SetTarget(Smp::Base* value) { Movel::AssignObject(target_, value); }
-void Smp::Flagged::SwapTarget(Basekit::Ref<Smp::Base>* const ref) { target_ = ref->ExchangeRaw(target_); }
 const Movel::Array<long long>* Smp::Flagged::PeekSamples() const { return Movel::PeekArray(samples_); }
 void Smp::Flagged::SetSamples(Movel::Array<long long>* value) { Movel::AssignArray(samples_, value); }
 void Smp::Flagged::SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref) { Movel::SwapArray(samples_, ref); }

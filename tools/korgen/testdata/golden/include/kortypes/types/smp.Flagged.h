@@ -17,7 +17,7 @@ namespace Smp {
 class KOR_API Flagged : public Movel::DynamicData {
  public:
   Flagged() = default;
-  Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, Smp::Base* current, Smp::Base* target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel);
+  Flagged(Movel::DataArray<Movel::DynamicProperty>* dynamicProperty, Movel::DataArray<Smp::Base>* items, const Basekit::Optional<std::string>& current, const std::string& target, const Basekit::Optional<std::string>& password, const std::string& pin, long long counter, Movel::Array<long long>* samples, const std::string& label, const std::string& owner, const Basekit::Optional<std::string>& optLabel);
   ~Flagged() override;
   Movel::Type* _GetType() const override { return Movel::GetDoType<Flagged>(); }
   Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Flagged>(); }
@@ -35,12 +35,6 @@ class KOR_API Flagged : public Movel::DynamicData {
   void SetItems(Movel::DataArray<Smp::Base>* value);
   void SwapItems(Basekit::Ref<Movel::DataArray<Smp::Base>>* const ref);
   Movel::DataArray<Smp::Base>* GetItems() const;
-  const Smp::Base* PeekCurrent() const;
-  void SetCurrent(Smp::Base* value);
-  void SwapCurrent(Basekit::Ref<Smp::Base>* const ref);
-  const Smp::Base* PeekTarget() const;
-  void SetTarget(Smp::Base* value);
-  void SwapTarget(Basekit::Ref<Smp::Base>* const ref);
   const Movel::Array<long long>* PeekSamples() const;
   void SetSamples(Movel::Array<long long>* value);
   void SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref);
@@ -56,10 +50,10 @@ class KOR_API Flagged : public Movel::DynamicData {
  private:
   mutable std::atomic<Movel::DataArray<Movel::DynamicProperty>*> dynamicProperty_{nullptr};
   mutable std::atomic<Movel::DataArray<Smp::Base>*> items_{nullptr};
-  Smp::Base* current_ = nullptr;
-  Smp::Base* target_ = nullptr;
 
  public:
+  std::string* current = nullptr;
+  std::string target;
   std::string* password = nullptr;
   std::string pin;
   long long counter{};
