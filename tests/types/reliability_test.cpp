@@ -252,6 +252,32 @@ TEST(EditingHelpers, InternalsAreUnreachableAndNestedEditsNeedNoCasts) {
   EXPECT_EQ(nested.GetChanged()[0].str(), "content.about.version");
 }
 
+// A managed type without methods or properties has no method-object array
+// (it used to declare one of bound 1); every other type's array has exactly
+// its entries, filled at registration.
+TEST(EditingHelpers, MethodObjectArraysHaveExactlyTheirEntries) {
+  int empty = 0, filled = 0;
+  for (Movel::Type* type : Movel::GetAllTypes()) {
+    if (!type->IsManaged() || type->GetName().compare(0, 4, "kor.") != 0) continue;
+    const auto* managed = static_cast<const Movel::ManagedObjectType*>(type);
+    const Movel::ManagedTypeInfo* rec = managed->GetRecord();
+    ASSERT_NE(rec, nullptr) << type->GetName();
+    const auto& methods = managed->GetMethodObjects();
+    if (methods.empty()) {
+      EXPECT_EQ(rec->methodObjects, nullptr) << type->GetName();
+      ++empty;
+    } else {
+      ASSERT_NE(rec->methodObjects, nullptr) << type->GetName();
+      for (std::size_t i = 0; i < methods.size(); ++i) {
+        EXPECT_EQ(rec->methodObjects[i], methods[i]) << type->GetName() << " " << i;
+      }
+      ++filled;
+    }
+  }
+  EXPECT_GT(filled, 100);
+  EXPECT_GT(empty + filled, 170);
+}
+
 // Optional strings: the obvious assignments neither leak nor lose the old
 // string (the sanitizer runs of this test check the leak half).
 TEST(EditingHelpers, OptionalStringsOwnTheirString) {

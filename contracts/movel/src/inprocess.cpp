@@ -2,6 +2,7 @@
 #include "movel/inprocess.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -273,6 +274,10 @@ void CancelCalls(std::deque<std::unique_ptr<AsyncCall>>& calls, const char* why)
   calls.clear();
 }
 
+// Set once the pool below is destroyed (at process exit): adapters that go
+// away later find their calls canceled already and must not reach the pool.
+std::atomic<bool> gPoolGone{false};
+
 // The worker threads of every LocalStubAdapter, started on demand. At
 // process exit, queued calls are canceled and running ones awaited.
 class WorkerPool {
@@ -303,6 +308,7 @@ class WorkerPool {
       lanes_.clear();
     }
     wake_.notify_all();
+    gPoolGone = true;
     CancelCalls(queued, "the process is exiting");
     for (std::thread& t : threads_) {
       // exit() called from a callback runs this on a worker, which cannot
@@ -455,13 +461,17 @@ void LocalStubAdapter::StartInvoke(MoRef* ref, ManagedMethod* method,
 }
 
 void LocalStubAdapter::Shutdown() {
+  bool anyCalls = false;
   {
     std::lock_guard<std::mutex> lock(pending_->mutex);
     pending_->closed = true;
+    anyCalls = pending_->count > 0;
   }
   // Calls still queued will not run: they complete at once, canceled.
-  std::deque<std::unique_ptr<AsyncCall>> queued = WorkerPool::Get().Withdraw(pending_);
-  CancelCalls(queued, "the adapter was shut down before the call started");
+  if (anyCalls && !gPoolGone) {
+    std::deque<std::unique_ptr<AsyncCall>> queued = WorkerPool::Get().Withdraw(pending_);
+    CancelCalls(queued, "the adapter was shut down before the call started");
+  }
   // A worker must not wait for running calls here: one of them may be the
   // very call that is waiting. Calls do not use the adapter, so leaving them
   // to finish on their own is safe.
