@@ -5,7 +5,7 @@
 // any class (the setters check them).
 //
 // Invariants after every sequence: a copy equals its source, their diff is
-// empty and their sizes agree; IsSet agrees with Peek; a refused value leaves
+// empty, and two copies of a copy have one size; IsSet agrees with Peek; a refused value leaves
 // nothing behind (the sanitizer's leak check).
 #include <cmath>
 #include <string>
@@ -156,6 +156,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Movel::PropertyDiffSet diff;
   Movel::DiffAnyPropertiesInt(o, copy, "o", 0, diff);
   if (!diff.GetChanged().empty()) fuzz::Broken("a copy has a diff");
-  if (o->_GetSize(&Granule) != copy->_GetSize(&Granule)) fuzz::Broken("a copy's size differs");
+  // Sizes count capacities, which differ between a source and its copy
+  // (edits grow them; a copied 16-character string gets room for 30): two
+  // copies of a copy agree.
+  Ref<Movel::Any> again(copy->_Clone());
+  if (copy->_GetSize(&Granule) != again->_GetSize(&Granule)) fuzz::Broken("copies differ in size");
   return 0;
 }

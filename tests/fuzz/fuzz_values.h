@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -117,7 +118,7 @@ inline Basekit::Ref<Movel::Any> AnyValue(FuzzedDataProvider& in, int depth = 0) 
 
 // Aborts with a message: a broken invariant the fuzzer found.
 [[noreturn]] inline void Broken(const char* what) {
-  __builtin_printf("invariant broken: %s\n", what);
+  std::fprintf(stderr, "invariant broken: %s\n", what);
   std::abort();
 }
 
