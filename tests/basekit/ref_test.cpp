@@ -75,12 +75,23 @@ TEST(RefCount, MovesAndTmpRefsHandTheReferenceOver) {
   other = kept;  // an lvalue TmpRef is shared, not emptied
   EXPECT_EQ(kept->GetRefCount(), 2);
 
+  // A TmpRef may give its reference up, to a holder that is not a Ref.
+  auto given = bktest::Make(c);
+  bktest::Derived* owned = given.Release();
+  EXPECT_FALSE(given);
+  EXPECT_EQ(owned->GetRefCount(), 1);
+  const int destroyedBefore = c.destroyed;
+  given = Basekit::TmpRef<bktest::Derived>();  // holds nothing: releases nothing
+  EXPECT_EQ(c.destroyed, destroyedBefore);
+  owned->DecRef();
+  EXPECT_EQ(c.destroyed, destroyedBefore + 1);
+
   Basekit::RefVector<Counted> args(3);
   EXPECT_TRUE(args.size() == 3 && !args[0] && !args[1] && !args[2]);
   args[1] = fromTmp;
   fromTmp = nullptr;
   args.clear();
-  EXPECT_EQ(c.destroyed, 3);
+  EXPECT_EQ(c.destroyed, 4);
 }
 
 TEST(RefCount, ConcurrentReferencesBalanceAndTheLastDestroysOnce) {

@@ -36,6 +36,14 @@ TEST(Throwable, TypeMismatchNamesBothClassesAndIsCatchableAsItsBases) {
     EXPECT_EQ(e.GetExpected(), "kortest::Expected");
     EXPECT_EQ(e.GetActual(), "kortest::Box<int>");
     EXPECT_STREQ(e.what(), "type mismatch: expected kortest::Expected, got kortest::Box<int>");
+    // The classes themselves travel too, and survive a copy across threads.
+    EXPECT_TRUE(e.GetExpectedType() == typeid(kortest::Expected));
+    EXPECT_TRUE(e.GetActualType() == typeid(kortest::Box<int>));
+    std::unique_ptr<Basekit::Exception> copy(e.Clone());
+    const auto* same = dynamic_cast<const TypeMismatchException*>(copy.get());
+    ASSERT_NE(same, nullptr);
+    EXPECT_TRUE(same->GetActualType() == typeid(kortest::Box<int>));
+    EXPECT_FALSE(same->GetActualType() == typeid(kortest::Box<long>));
   }
   EXPECT_THROW(raise(), Basekit::Exception);
   EXPECT_THROW(raise(), Basekit::Throwable);

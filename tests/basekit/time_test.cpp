@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <ctime>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "basekit/datetime.h"
@@ -89,4 +92,49 @@ TEST(ScheduledItem, WaitersWakeWhenAnotherThreadMarksItDone) {
   worker.join();
   for (int i = 0; i < 5000 && *woke < 3; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(*woke, 3);
+}
+
+// One range for every entry point: years -200000..200000, offsets up to
+// 23:59 either way. Outside it the constructor and FromCivil throw, Parse
+// answers false; nothing overflows on the way (the UBSan runs check that).
+TEST(DateTime, EveryEntryPointKeepsToOneRange) {
+  const DateTime first(DateTime::kMinUtcMicros);
+  const DateTime last(DateTime::kMaxUtcMicros, DateTime::kMaxOffsetMinutes);
+  EXPECT_EQ(first.ToString(), "-200000-01-01T00:00:00Z");
+  EXPECT_EQ(DateTime(DateTime::kMaxUtcMicros).ToString(), "200000-12-31T23:59:59.999999Z");
+  EXPECT_EQ(DateTime::FromCivil(-200000, 1, 1), first);
+  EXPECT_EQ(DateTime::FromCivil(200000, 12, 31, 23, 59, 59, 999999), DateTime(DateTime::kMaxUtcMicros));
+  DateTime parsed;
+  ASSERT_TRUE(DateTime::Parse("200000-12-31T23:59:59.999999Z", parsed));
+  EXPECT_EQ(parsed, last);
+  ASSERT_TRUE(DateTime::Parse(first.ToString(), parsed));
+  EXPECT_EQ(parsed, first);
+  // The local time of the last instant at +23:59 lies in year 200001: it is
+  // still written plainly.
+  EXPECT_EQ(last.ToString(), "200001-01-01T23:58:59.999999+23:59");
+
+  EXPECT_THROW(DateTime(INT64_MAX, 60), std::out_of_range);
+  EXPECT_THROW(DateTime(INT64_MIN), std::out_of_range);
+  EXPECT_THROW(DateTime(DateTime::kMaxUtcMicros + 1), std::out_of_range);
+  EXPECT_THROW(DateTime(DateTime::kMinUtcMicros - 1), std::out_of_range);
+  EXPECT_THROW(DateTime(0, INT_MIN), std::out_of_range);
+  EXPECT_THROW(DateTime(0, 24 * 60), std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(300000, 1, 1), std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(-200001, 12, 31), std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(2026, 1, 1, 0, 0, 0, 0, -1440), std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX),
+               std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN),
+               std::out_of_range);
+  EXPECT_THROW(DateTime::FromCivil(0, 0, INT_MAX), std::out_of_range);
+  // Carries that stay inside the range are still fine.
+  EXPECT_EQ(DateTime::FromCivil(2026, 13, 1), DateTime::FromCivil(2027, 1, 1));
+  EXPECT_EQ(DateTime::FromCivil(2026, 1, 1, 0, 0, 0, -1), DateTime::FromCivil(2025, 12, 31, 23, 59, 59, 999999));
+
+  // Years past the range in text, and an instant pushed out by its offset.
+  DateTime out(42, 7);
+  EXPECT_FALSE(DateTime::Parse("200001-01-01T00:00:00Z", out));
+  EXPECT_FALSE(DateTime::Parse("200000-12-31T23:59:59-00:01", out));
+  EXPECT_FALSE(DateTime::Parse("-200000-01-01T00:00:00+00:01", out));
+  EXPECT_TRUE(out.GetUtcTime() == 42 && out.GetOffsetMinutes() == 7);
 }

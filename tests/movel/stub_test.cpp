@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -157,6 +159,7 @@ class CounterImpl : public virtual BoundedCounter, public Basekit::ObjectImpl {
       fault->SetInvalidProperty(PropertyPath("delta"));
       fault->Throw();
     }
+    ++entered;
     gate.wait();
     return value += delta;
   }
@@ -167,6 +170,7 @@ class CounterImpl : public virtual BoundedCounter, public Basekit::ObjectImpl {
 
   std::atomic<int> value{0};
   std::atomic<int> unregistered{0};
+  std::atomic<int> entered{0};  // calls of Add that reached the gate
   std::string lastSession;
   std::shared_future<void> gate = OpenGate();
 
@@ -354,22 +358,124 @@ TEST_F(StubTest, ManyConcurrentAsynchronousCallsComplete) {
   EXPECT_EQ(impl->value, kThreads * kCalls);
 }
 
-TEST_F(StubTest, ShutdownWaitsForStartedCallsAndRefusesNewOnes) {
+// Waits up to five seconds for n calls of impl to reach its gate.
+bool AwaitEntered(const CounterImpl& impl, int n) {
+  for (int i = 0; i < 5000 && impl.entered < n; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return impl.entered >= n;
+}
+
+// Records how each asynchronous call ended.
+struct Outcomes {
+  std::mutex mutex;
+  int succeeded = 0;
+  int canceled = 0;
+  int failed = 0;
+  Completion Callback() {
+    return [this](ScheduledItem*, Basekit::Exception* e, Any*) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!e) {
+        ++succeeded;
+      } else if (dynamic_cast<Fault::RequestCanceled::Exception*>(e)) {
+        ++canceled;
+      } else {
+        ++failed;
+      }
+    };
+  }
+};
+
+TEST_F(StubTest, ShutdownCancelsQueuedCallsWaitsForRunningOnesAndRefusesNewOnes) {
   std::promise<void> open;
   impl->gate = open.get_future().share();
-  std::vector<Ref<ScheduledItem>> items(3);
-  for (auto& item : items) stub->StartAdd(1, nullptr, item);
+  Outcomes outcomes;
+  std::vector<Ref<ScheduledItem>> items(2);
+  for (auto& item : items) stub->StartAdd(1, outcomes.Callback(), item);
+  ASSERT_TRUE(AwaitEntered(*impl, 2));  // both running, held at the gate
+  std::vector<Ref<ScheduledItem>> queued(3);
+  for (auto& item : queued) stub->StartAdd(1, outcomes.Callback(), item);
   std::thread opener([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     open.set_value();
   });
   adapter->Shutdown();
   for (auto& item : items) EXPECT_TRUE(item->IsDone());
+  for (auto& item : queued) EXPECT_TRUE(item->IsDone());
   opener.join();
+  EXPECT_EQ(outcomes.succeeded, 2);
+  EXPECT_EQ(outcomes.canceled, 3);
+  EXPECT_EQ(outcomes.failed, 0);
+  EXPECT_EQ(impl->value, 2);  // the canceled calls never ran
   Ref<ScheduledItem> refused;
   EXPECT_THROW(stub->StartAdd(1, nullptr, refused), Basekit::Exception);
   EXPECT_FALSE(refused);
-  EXPECT_EQ(stub->Add(1), 4);  // synchronous calls still work
+  EXPECT_EQ(stub->Add(1), 3);  // synchronous calls still work
+}
+
+// Two slow calls used to take both workers of the process: every other
+// adapter's asynchronous calls waited behind them.
+TEST_F(StubTest, SlowCallsOfOneAdapterDoNotStallAnother) {
+  std::promise<void> open;
+  impl->gate = open.get_future().share();
+  Outcomes slow;
+  std::vector<Ref<ScheduledItem>> held(6);
+  for (auto& item : held) stub->StartAdd(1, slow.Callback(), item);
+  ASSERT_TRUE(AwaitEntered(*impl, 2));
+
+  // Another server and adapter: its calls finish while the first are held.
+  Ref<LocalServer> otherServer(new LocalServer);
+  Ref<LocalStubAdapter> otherAdapter(new LocalStubAdapter(otherServer));
+  Ref<CounterImpl> otherImpl(new CounterImpl);
+  Ref<MoRef> otherRef = otherServer->Register(otherImpl, "c-2");
+  Ref<CounterStub> otherStub(new CounterStub(otherRef, otherAdapter, nullptr));
+  std::vector<Ref<ScheduledItem>> quick(20);
+  for (auto& item : quick) otherStub->StartAdd(1, nullptr, item);
+  for (auto& item : quick) EXPECT_TRUE(item->WaitFor(std::chrono::seconds(5)));
+  EXPECT_EQ(otherImpl->value, 20);
+  // A second adapter of the same server is as independent.
+  Ref<CounterImpl> thirdImpl(new CounterImpl);
+  Ref<MoRef> thirdRef = server->Register(thirdImpl, "c-3");
+  Ref<LocalStubAdapter> sibling(new LocalStubAdapter(server));
+  Ref<CounterStub> siblingStub(new CounterStub(thirdRef, sibling, nullptr));
+  Ref<ScheduledItem> item;
+  siblingStub->StartAdd(1, nullptr, item);
+  EXPECT_TRUE(item->WaitFor(std::chrono::seconds(5)));
+  EXPECT_EQ(thirdImpl->value, 1);
+  EXPECT_EQ(impl->value, 0);  // still held: at most two ran, none finished
+  EXPECT_EQ(impl->entered, 2);
+
+  open.set_value();
+  for (auto& h : held) EXPECT_TRUE(h->WaitFor(std::chrono::seconds(10)));
+  EXPECT_EQ(slow.succeeded, 6);
+  EXPECT_EQ(impl->value, 6);
+}
+
+TEST_F(StubTest, AnAdaptersQueueIsBounded) {
+  std::promise<void> open;
+  impl->gate = open.get_future().share();
+  Ref<LocalStubAdapter> small(new LocalStubAdapter(server, 3));
+  Ref<CounterStub> smallStub(new CounterStub(ref, small, nullptr));
+  std::vector<Ref<ScheduledItem>> items(2);
+  for (auto& item : items) smallStub->StartAdd(1, nullptr, item);
+  ASSERT_TRUE(AwaitEntered(*impl, 2));
+  std::vector<Ref<ScheduledItem>> queued(3);
+  for (auto& item : queued) smallStub->StartAdd(1, nullptr, item);
+  Ref<ScheduledItem> refused;
+  try {
+    smallStub->StartAdd(1, nullptr, refused);
+    FAIL() << "a fourth queued call was accepted";
+  } catch (const Basekit::Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("queued"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(refused);
+  EXPECT_THROW(Ref<LocalStubAdapter>(new LocalStubAdapter(server, 0)), Basekit::Exception);
+  open.set_value();
+  for (auto& item : queued) EXPECT_TRUE(item->WaitFor(std::chrono::seconds(10)));
+  EXPECT_EQ(impl->value, 5);
+  // Room again once the queue drains.
+  smallStub->StartAdd(1, nullptr, refused);
+  EXPECT_TRUE(refused->WaitFor(std::chrono::seconds(10)));
 }
 
 }  // namespace

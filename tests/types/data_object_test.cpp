@@ -61,7 +61,7 @@ TEST(DataObject, CloneSharesNothingAndEquals) {
   EXPECT_NE(copy->PeekDescription(), t->PeekDescription());
   EXPECT_NE(copy->PeekLocked(), t->PeekLocked());
   EXPECT_NE(copy->PeekLocked()->Get(0), t->PeekLocked()->Get(0));
-  EXPECT_NE(copy->entityName, t->entityName);
+  EXPECT_NE(copy->entityName.Get(), t->entityName.Get());
   EXPECT_NE(copy->PeekReason(), t->PeekReason());
   // Changing the copy's nested object leaves the source alone.
   const_cast<Movel::LocalizableMessage*>(copy->PeekDescription())->SetKey("task.destroy");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 
 namespace Basekit {
 namespace System {
@@ -13,10 +14,23 @@ constexpr std::int64_t kMicrosPerSecond = 1000000;
 constexpr std::int64_t kMicrosPerMinute = 60 * kMicrosPerSecond;
 constexpr std::int64_t kMicrosPerDay = 86400 * kMicrosPerSecond;
 // Years beyond this cannot be written: their instants do not fit the
-// microsecond count comfortably.
+// microsecond count comfortably. DateTime::kMinUtcMicros and kMaxUtcMicros
+// are the first and last instants of years -kMaxYear and kMaxYear (checked
+// below).
 constexpr std::int64_t kMaxYear = 200000;
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+bool InRange(std::int64_t utcMicros, std::int64_t offsetMinutes) {
+  return utcMicros >= DateTime::kMinUtcMicros && utcMicros <= DateTime::kMaxUtcMicros &&
+         offsetMinutes >= -DateTime::kMaxOffsetMinutes &&
+         offsetMinutes <= DateTime::kMaxOffsetMinutes;
+}
+
+[[noreturn]] void ThrowOutOfRange(const char* what) {
+  throw std::out_of_range(std::string("DateTime: ") + what +
+                          " is outside years -200000..200000 or offsets -23:59..+23:59");
+}
+
+constexpr std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
   if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
   return q;
@@ -26,7 +40,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 // year is counted from March so that the leap day falls at its end; eras of
 // 400 years repeat exactly. Days past the end of the month carry on into the
 // following ones.
-std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
+constexpr std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
   year -= month <= 2 ? 1 : 0;
   const std::int64_t era = FloorDiv(year, 400);
   const std::int64_t yearOfEra = year - era * 400;                        // [0, 399]
@@ -102,7 +116,17 @@ void AppendTwoDigits(std::string& out, int value) {
   out += static_cast<char>('0' + value % 10);
 }
 
+static_assert(DaysFromCivil(-kMaxYear, 1, 1) * kMicrosPerDay == DateTime::kMinUtcMicros,
+              "the first instant of the range");
+static_assert(DaysFromCivil(kMaxYear + 1, 1, 1) * kMicrosPerDay - 1 == DateTime::kMaxUtcMicros,
+              "the last instant of the range");
+
 }  // namespace
+
+DateTime::DateTime(std::int64_t utcMicros, int offsetMinutes)
+    : utcMicros_(utcMicros), offsetMinutes_(offsetMinutes) {
+  if (!InRange(utcMicros, offsetMinutes)) ThrowOutOfRange("the date-time");
+}
 
 DateTime DateTime::FromCivil(int year, int month, int day, int hour, int minute, int second,
                              int micros, int offsetMinutes) {
@@ -113,12 +137,24 @@ DateTime DateTime::FromCivil(int year, int month, int day, int hour, int minute,
   y += FloorDiv(monthIndex, 12);
   monthIndex -= FloorDiv(monthIndex, 12) * 12;
 
+  // Every product and sum is checked: the fields are arbitrary ints.
+  if (offsetMinutes < -kMaxOffsetMinutes || offsetMinutes > kMaxOffsetMinutes) {
+    ThrowOutOfRange("the offset");
+  }
   const std::int64_t days = DaysFromCivil(y, monthIndex + 1, day);
   const std::int64_t seconds =
       static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 + second;
-  const std::int64_t local = days * kMicrosPerDay + seconds * kMicrosPerSecond + micros;
-  return DateTime(local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute,
-                  offsetMinutes);
+  std::int64_t dayMicros = 0, secondMicros = 0, local = 0, utc = 0;
+  if (__builtin_mul_overflow(days, kMicrosPerDay, &dayMicros) ||
+      __builtin_mul_overflow(seconds, kMicrosPerSecond, &secondMicros) ||
+      __builtin_add_overflow(dayMicros, secondMicros, &local) ||
+      __builtin_add_overflow(local, static_cast<std::int64_t>(micros), &local) ||
+      __builtin_sub_overflow(local, static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute,
+                             &utc) ||
+      !InRange(utc, offsetMinutes)) {
+    ThrowOutOfRange("the civil date-time");
+  }
+  return DateTime(utc, offsetMinutes);
 }
 
 DateTime DateTime::Now() {
@@ -211,10 +247,13 @@ bool DateTime::Parse(const std::string& text, DateTime& out) {
   }
   if (!in.AtEnd()) return false;
 
+  // The year is at most six digits, so nothing here overflows; the instant
+  // may still fall just outside the range through the offset.
   const std::int64_t local = DaysFromCivil(year, month, day) * kMicrosPerDay +
                              (hour * 3600 + minute * 60 + second) * kMicrosPerSecond + micros;
-  out =
-      DateTime(local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute, offsetMinutes);
+  const std::int64_t utc = local - static_cast<std::int64_t>(offsetMinutes) * kMicrosPerMinute;
+  if (!InRange(utc, offsetMinutes)) return false;
+  out = DateTime(utc, offsetMinutes);
   return true;
 }
 

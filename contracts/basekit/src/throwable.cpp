@@ -169,10 +169,16 @@ TypeMismatchException::TypeMismatchException(const std::type_info& expected,
     : Exception("type mismatch: expected " + DemangleTypeName(expected.name()) + ", got " +
                 DemangleTypeName(actual.name())),
       expected_(DemangleTypeName(expected.name())),
-      actual_(DemangleTypeName(actual.name())) {}
+      actual_(DemangleTypeName(actual.name())),
+      expectedType_(&expected),
+      actualType_(&actual) {}
 
 TypeMismatchException::TypeMismatchException(const TypeMismatchException& other)
-    : Exception(other), expected_(other.expected_), actual_(other.actual_) {}
+    : Exception(other),
+      expected_(other.expected_),
+      actual_(other.actual_),
+      expectedType_(other.expectedType_),
+      actualType_(other.actualType_) {}
 
 TypeMismatchException::~TypeMismatchException() = default;
 

@@ -1,11 +1,24 @@
 // Arrays of counted references.
 #include "movel/array.h"
 
+#include <stdexcept>
+#include <string>
 #include <typeinfo>
+
+#include "basekit/ref.h"
+#include "movel/fields.h"
 
 namespace Movel {
 
+namespace detail {
+void ThrowIndexOutOfRange(const char* operation, int index, std::size_t size) {
+  throw std::out_of_range(std::string(operation) + ": index " + std::to_string(index) +
+                          " is outside the array of " + std::to_string(size) + " elements");
+}
+}  // namespace detail
+
 DataArrayBase::DataArrayBase(const DataArrayBase& other) : Collection(other), check_(other.check_) {
+  detail::DepthScope depth("clone");
   items_.reserve(other.items_.size());
   try {
     for (const Any* p : other.items_) items_.push_back(CloneOwned(p));
@@ -18,6 +31,7 @@ DataArrayBase::DataArrayBase(const DataArrayBase& other) : Collection(other), ch
 DataArrayBase::~DataArrayBase() { Clear(); }
 
 unsigned DataArrayBase::_GetSize(RoundFn r) const {
+  detail::DepthScope depth("size");
   unsigned total = r(static_cast<unsigned>(sizeof(DataArrayBase))) +
                    r(static_cast<unsigned>(items_.capacity() * sizeof(Any*)));
   for (const Any* p : items_) {
@@ -30,6 +44,7 @@ bool DataArrayBase::_IsEqual(const Any* other, bool lenient) const {
   if (!other || typeid(*other) != typeid(*this)) return false;
   const auto& theirs = static_cast<const DataArrayBase*>(other)->items_;
   if (theirs.size() != items_.size()) return false;
+  detail::DepthScope depth("equality");
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (!AreEqualAnysInt(items_[i], theirs[i], 0, lenient)) return false;
   }
@@ -47,33 +62,44 @@ void DataArrayBase::_DiffProperties(const Any* other, const std::string& path,
     set.Append(path);
     return;
   }
+  detail::DepthScope depth("diff");
   for (std::size_t i = 0; i < items_.size(); ++i) {
     DiffAnyPropertiesInt(items_[i], theirs[i], path + "[" + std::to_string(i) + "]", 0, set);
   }
 }
 
+void DataArrayBase::CheckIndex(const char* operation, int i) const {
+  if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) {
+    detail::ThrowIndexOutOfRange(operation, i, items_.size());
+  }
+}
+
 Any* DataArrayBase::GetAt(int i) const {
-  BASEKIT_VERIFY(i >= 0 && static_cast<std::size_t>(i) < items_.size());
+  CheckIndex("DataArray::GetAt", i);
   return items_[static_cast<std::size_t>(i)];
 }
 
+// The value is held before anything can fail, so a fresh value that is
+// refused (wrong class, bad index, no memory) is released rather than leaked.
 void DataArrayBase::Append(Any* p) {
+  Basekit::Ref<Any> hold(p);
   check_(p);
-  items_.push_back(p);  // may throw; nothing is owned yet
-  if (p) p->IncRef();
+  items_.push_back(p);
+  hold.Release();  // the array's reference now
 }
 
 void DataArrayBase::SetAt(int i, Any* p) {
-  BASEKIT_VERIFY(i >= 0 && static_cast<std::size_t>(i) < items_.size());
+  Basekit::Ref<Any> hold(p);
+  CheckIndex("DataArray::SetAt", i);
   check_(p);
-  if (p) p->IncRef();
+  hold.Release();
   Any* old = items_[static_cast<std::size_t>(i)];
   items_[static_cast<std::size_t>(i)] = p;
   if (old) old->DecRef();
 }
 
 void DataArrayBase::Erase(int i) {
-  BASEKIT_VERIFY(i >= 0 && static_cast<std::size_t>(i) < items_.size());
+  CheckIndex("DataArray::Erase", i);
   Any* old = items_[static_cast<std::size_t>(i)];
   items_.erase(items_.begin() + i);
   if (old) old->DecRef();

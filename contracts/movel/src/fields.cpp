@@ -12,6 +12,31 @@
 #include "movel/type.h"
 
 namespace Movel {
+
+// ---- depth of descent ----
+
+namespace {
+// Levels the calling thread has descended into nested values. Initial-exec:
+// the runtime is loaded with the program or its first user, and the counter
+// is touched once per nested object.
+__attribute__((tls_model("initial-exec"))) thread_local int tDepth = 0;
+}  // namespace
+
+GraphDepthException::GraphDepthException(const char* operation)
+    : Basekit::Exception(std::string(operation) + ": the value nests deeper than " +
+                         std::to_string(kMaxGraphDepth) +
+                         " levels or holds itself; nothing was changed") {}
+GraphDepthException::GraphDepthException(const GraphDepthException&) = default;
+GraphDepthException::~GraphDepthException() = default;
+Basekit::Exception* GraphDepthException::Clone() const { return new GraphDepthException(*this); }
+void GraphDepthException::Rethrow() const { throw GraphDepthException(*this); }
+
+detail::DepthScope::DepthScope(const char* operation) {
+  if (tDepth >= kMaxGraphDepth) throw GraphDepthException(operation);
+  ++tDepth;
+}
+detail::DepthScope::~DepthScope() { --tDepth; }
+
 namespace {
 
 template <class M>
@@ -28,7 +53,7 @@ template <class F>
     return f.optional ? fn(Tag<Basekit::Optional<V>>{}) : fn(Tag<V>{});
   switch (f.kind) {
     case FieldKind::kString:
-      return f.optional ? fn(Tag<std::string*>{}) : fn(Tag<std::string>{});
+      return f.optional ? fn(Tag<OptionalString>{}) : fn(Tag<std::string>{});
     MOVEL_VALUE_CASE(kBool, bool)
     MOVEL_VALUE_CASE(kByte, signed char)
     MOVEL_VALUE_CASE(kShort, short)
@@ -71,8 +96,8 @@ struct IsOptional<Basekit::Optional<V>> : std::true_type {};
 // Deep copy into a default-constructed member.
 template <class M>
 void CopyMember(M& dst, const M& src) {
-  if constexpr (std::is_same<M, std::string*>::value) {
-    if (src) dst = new std::string(*src);
+  if constexpr (std::is_same<M, OptionalString>::value) {
+    if (src) dst = *src;
   } else if constexpr (std::is_same<M, Any*>::value) {
     dst = CloneOwned(src);
   } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
@@ -86,9 +111,8 @@ void CopyMember(M& dst, const M& src) {
 
 template <class M>
 void ReleaseMember(M& m) noexcept {
-  if constexpr (std::is_same<M, std::string*>::value) {
-    delete m;
-    m = nullptr;
+  if constexpr (std::is_same<M, OptionalString>::value) {
+    m.Reset();
   } else if constexpr (std::is_same<M, Any*>::value) {
     Any* old = std::exchange(m, nullptr);
     if (old) old->DecRef();
@@ -98,7 +122,7 @@ void ReleaseMember(M& m) noexcept {
 }
 
 template <class M>
-constexpr bool kOwns = std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value ||
+constexpr bool kOwns = std::is_same<M, OptionalString>::value || std::is_same<M, Any*>::value ||
                        std::is_same<M, std::atomic<Any*>>::value;
 
 const Any* Held(Any* const& m) { return m; }
@@ -114,8 +138,8 @@ bool SameValue(const V& a, const V& b) {
 // with anything in a.
 template <class M>
 bool EqualMember(const M& a, const M& b, Word flags, bool lenient) {
-  if constexpr (std::is_same<M, std::string*>::value) {
-    if (a == b || (a && b && *a == *b)) return true;
+  if constexpr (std::is_same<M, OptionalString>::value) {
+    if (a.Get() == b.Get() || (a && b && *a == *b)) return true;
     return lenient && !b;
   } else if constexpr (std::is_same<M, Any*>::value ||
                        std::is_same<M, std::atomic<Any*>>::value) {
@@ -134,7 +158,7 @@ template <class M>
 unsigned OwnedSize(const M& m, RoundFn r) {
   if constexpr (std::is_same<M, std::string>::value) {
     return GetExtraSize(r, m);
-  } else if constexpr (std::is_same<M, std::string*>::value) {
+  } else if constexpr (std::is_same<M, OptionalString>::value) {
     return m ? r(static_cast<unsigned>(sizeof(std::string))) + GetExtraSize(r, *m) : 0u;
   } else if constexpr (std::is_same<M, Any*>::value ||
                        std::is_same<M, std::atomic<Any*>>::value) {
@@ -221,6 +245,7 @@ void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at
     type = static_cast<const DataObjectType*>(t);
   }
   if (const DataLayout* layout = type ? type->GetLayout() : nullptr) {
+    detail::DepthScope depth("diff");
     DiffLevels(x, y, *layout, at, set);
     return;
   }
@@ -273,6 +298,7 @@ void DiffLevels(const void* a, const void* b, const DataLayout& layout, const Pa
 }  // namespace
 
 void CopyFields(DataObject* self, const DataObject* other, const DataLayout& layout) {
+  detail::DepthScope depth("clone");
   try {
     for (std::uint32_t i = 0; i < layout.count; ++i) {
       const FieldInfo& f = layout.fields[i];
@@ -319,6 +345,8 @@ void ReleaseFields(DataObject* self, const DataLayout& layout) noexcept {
 
 bool FieldsEqual(const DataObject* a, const DataObject* b, const DataLayout& layout,
                  bool lenient) {
+  if (!b || typeid(*a) != typeid(*b)) return false;
+  detail::DepthScope depth("equality");
   for (const DataLayout* l = &layout; l; l = l->parent) {
     for (std::uint32_t i = 0; i < l->count; ++i) {
       const FieldInfo& f = l->fields[i];
@@ -335,11 +363,17 @@ bool FieldsEqual(const DataObject* a, const DataObject* b, const DataLayout& lay
 
 void DiffFields(const DataObject* a, const DataObject* b, const std::string& prefix,
                 PropertyDiffSet& set, const DataLayout& layout) {
+  if (!b || typeid(*a) != typeid(*b)) {
+    set.Append(PropertyPath(prefix));
+    return;
+  }
+  detail::DepthScope depth("diff");
   PathNode root{nullptr, &prefix, nullptr, -1};
   DiffLevels(a, b, layout, &root, set);
 }
 
 unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r) {
+  detail::DepthScope depth("size");
   unsigned total = r(layout.size);
   for (const DataLayout* l = &layout; l; l = l->parent) {
     ForSizedFields(*l, false, [&](std::uint32_t i) {
@@ -347,7 +381,7 @@ unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r
       // Only texts and held objects own memory outside the object.
       switch (f.kind) {
         case FieldKind::kString:
-          total += f.optional ? OwnedSize(At<std::string*>(self, f), r)
+          total += f.optional ? OwnedSize(At<OptionalString>(self, f), r)
                               : OwnedSize(At<std::string>(self, f), r);
           break;
         case FieldKind::kObject:
@@ -388,7 +422,7 @@ using Plain = std::remove_const_t<std::remove_reference_t<T>>;
 void FieldGet(const DataLayout& layout, DataObject* o, int index, void* out) {
   OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
     using M = Plain<decltype(m)>;
-    if constexpr (std::is_same<M, std::string*>::value) {
+    if constexpr (std::is_same<M, OptionalString>::value) {
       *static_cast<std::string*>(out) = m ? *m : std::string();
     } else if constexpr (std::is_same<M, Any*>::value) {
       *static_cast<Basekit::Ref<Any>*>(out) = m;
@@ -417,7 +451,9 @@ const void* FieldPeek(const DataLayout& layout, const DataObject* o, int index) 
   const void* result = nullptr;
   OnMember(layout, o, index, [&](const FieldInfo&, const auto& m) {
     using M = Plain<decltype(m)>;
-    if constexpr (std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value) {
+    if constexpr (std::is_same<M, OptionalString>::value) {
+      result = m.Get();
+    } else if constexpr (std::is_same<M, Any*>::value) {
       result = m;
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
       result = NonEmpty(Held(m));
@@ -433,13 +469,16 @@ const void* FieldPeek(const DataLayout& layout, const DataObject* o, int index) 
 void FieldSet(const DataLayout& layout, DataObject* o, int index, const void* in) {
   OnMember(layout, o, index, [&](const FieldInfo& f, auto& m) {
     using M = Plain<decltype(m)>;
-    if constexpr (std::is_same<M, std::string*>::value) {
-      SetOptionalString(m, *static_cast<const std::string*>(in));
+    if constexpr (std::is_same<M, OptionalString>::value) {
+      m = *static_cast<const std::string*>(in);
     } else if constexpr (std::is_same<M, Any*>::value) {
-      // The class is checked before anything changes.
-      AssignObject(m, Narrow(f, *static_cast<Any* const*>(in)));
+      // The class is checked before anything changes. The value is held
+      // first, so a fresh value that is refused is released, not leaked.
+      Basekit::Ref<Any> hold(*static_cast<Any* const*>(in));
+      AssignObject(m, Narrow(f, hold.Get()));
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
-      AssignArray(m, Narrow(f, *static_cast<Any* const*>(in)));
+      Basekit::Ref<Any> hold(*static_cast<Any* const*>(in));
+      AssignArray(m, Narrow(f, hold.Get()));
     } else if constexpr (IsOptional<M>::value) {
       using V = Plain<decltype(m.GetValue())>;
       m = *static_cast<const V*>(in);
@@ -473,7 +512,9 @@ bool FieldIsSet(const DataLayout& layout, const DataObject* o, int index) {
   bool set = true;
   OnMember(layout, o, index, [&](const FieldInfo&, const auto& m) {
     using M = Plain<decltype(m)>;
-    if constexpr (std::is_same<M, std::string*>::value || std::is_same<M, Any*>::value) {
+    if constexpr (std::is_same<M, OptionalString>::value) {
+      set = m.IsSet();
+    } else if constexpr (std::is_same<M, Any*>::value) {
       set = m != nullptr;
     } else if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
       set = NonEmpty(Held(m)) != nullptr;

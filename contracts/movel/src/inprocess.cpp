@@ -1,6 +1,8 @@
 // The in-process server and its adapter.
 #include "movel/inprocess.h"
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -165,14 +167,32 @@ void InvokeLocal(LocalServer* server, MoRef* ref, ManagedMethod* method,
 
 // ---------------------------------------------------------------------------
 // Asynchronous calls
+//
+// Each adapter has a lane: its queue of calls and the count of its calls on
+// workers. Workers take calls lane by lane in turn, and a lane has at most
+// kPerLane calls running at once, so slow calls of one adapter occupy at most
+// that many workers and every other adapter keeps moving: when every worker
+// is busy, a new worker is started for a lane that has nothing running, up
+// to kMaxThreads.
+
+namespace {
+struct AsyncCall;
+}  // namespace
 
 namespace detail {
 
 struct PendingCalls {
+  // Guarded by mutex: what Shutdown waits on.
   std::mutex mutex;
   std::condition_variable idle;
-  int count = 0;
+  int count = 0;  // queued and running calls
   bool closed = false;
+  std::size_t maxQueued = 0;
+
+  // Guarded by the pool's mutex.
+  std::deque<std::unique_ptr<AsyncCall>> queue;
+  int running = 0;
+  bool listed = false;  // in the pool's list of lanes with queued calls
 
   void Finish() {
     {
@@ -187,9 +207,11 @@ struct PendingCalls {
 
 namespace {
 
+using Lane = std::shared_ptr<detail::PendingCalls>;
+
 // One asynchronous call. Holds everything it uses, the adapter excepted.
 struct AsyncCall {
-  std::shared_ptr<detail::PendingCalls> pending;
+  Lane pending;
   Basekit::Ref<LocalServer> server;
   Basekit::Ref<MoRef> ref;
   ManagedMethod* method;
@@ -231,11 +253,39 @@ void RunCall(AsyncCall& call) {
   item->MarkDone();
 }
 
-// The worker threads of every LocalStubAdapter: two threads started on first
-// use. Joined when the library's statics are destroyed, after running what is
-// still queued.
+// Completes queued calls that will not run: their callbacks get the
+// RequestCanceled fault, their items are marked done.
+void CancelCalls(std::deque<std::unique_ptr<AsyncCall>>& calls, const char* why) {
+  for (auto& call : calls) {
+    try {
+      Basekit::Ref<Fault::RequestCanceled> fault = new Fault::RequestCanceled;
+      Basekit::Ref<LocalizableMessage> message = new LocalizableMessage("movel.local.canceled");
+      message->SetMessage(why);
+      fault->GetOrCreateFaultMessage()->Append(message.Get());
+      Fault::RequestCanceled::Exception canceled(fault.Get());
+      Deliver(call->callback, call->item.Get(), &canceled, nullptr);
+    } catch (...) {
+      // No memory for the fault: the item is still marked done below.
+    }
+    call->item->MarkDone();
+    call->pending->Finish();
+    call.reset();
+  }
+  calls.clear();
+}
+
+// Set once the pool below is destroyed (at process exit): adapters that go
+// away later find their calls canceled already and must not reach the pool.
+std::atomic<bool> gPoolGone{false};
+
+// The worker threads of every LocalStubAdapter, started on demand. At
+// process exit, queued calls are canceled and running ones awaited.
 class WorkerPool {
  public:
+  static constexpr std::size_t kMinThreads = 2;
+  static constexpr std::size_t kMaxThreads = 16;
+  static constexpr int kPerLane = 2;
+
   static WorkerPool& Get() {
     static WorkerPool pool;
     return pool;
@@ -246,11 +296,20 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   ~WorkerPool() {
+    std::deque<std::unique_ptr<AsyncCall>> queued;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
+      for (const Lane& lane : lanes_) {
+        for (auto& call : lane->queue) queued.push_back(std::move(call));
+        lane->queue.clear();
+        lane->listed = false;
+      }
+      lanes_.clear();
     }
     wake_.notify_all();
+    gPoolGone = true;
+    CancelCalls(queued, "the process is exiting");
     for (std::thread& t : threads_) {
       // exit() called from a callback runs this on a worker, which cannot
       // join itself; it is on its way out of the process anyway.
@@ -262,53 +321,104 @@ class WorkerPool {
     }
   }
 
-  // Queues call. Throws when the pool is stopping or no thread can be
-  // started; call is untouched then.
+  // Queues call on its lane. Throws when the pool is stopping, the lane's
+  // queue is full or no thread can be started; call is untouched then.
   void Submit(std::unique_ptr<AsyncCall>& call) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) throw Basekit::Exception("LocalStubAdapter: the process is shutting down");
-      while (threads_.size() < kThreads) threads_.emplace_back([this] { Run(); });
-      queue_.push_back(std::move(call));
+      const Lane& lane = call->pending;
+      if (lane->queue.size() >= lane->maxQueued) {
+        throw Basekit::Exception("LocalStubAdapter: " + std::to_string(lane->queue.size()) +
+                                 " asynchronous calls are queued already, the most this adapter "
+                                 "queues; the call was not started");
+      }
+      // A lane with nothing running gets a worker of its own when every
+      // worker is busy, so it does not wait behind other lanes' calls.
+      const bool wantWorker = threads_.size() < kMinThreads ||
+                              (idle_ == 0 && lane->running == 0 && threads_.size() < kMaxThreads);
+      if (wantWorker) threads_.emplace_back([this] { Run(); });
+      lane->queue.push_back(std::move(call));
+      if (!lane->listed) {
+        lane->listed = true;
+        lanes_.push_back(lane);
+      }
     }
     wake_.notify_one();
   }
 
+  // Takes the queued calls of lane out of the pool.
+  std::deque<std::unique_ptr<AsyncCall>> Withdraw(const Lane& lane) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::deque<std::unique_ptr<AsyncCall>> queued;
+    queued.swap(lane->queue);
+    if (lane->listed) {
+      lane->listed = false;
+      lanes_.erase(std::find(lanes_.begin(), lanes_.end(), lane));
+    }
+    return queued;
+  }
+
  private:
-  static constexpr std::size_t kThreads = 2;
+  // The next call of the first lane, in turn, that may run one more; the
+  // lane goes to the back of the list. Null when none may.
+  std::unique_ptr<AsyncCall> PickLocked() {
+    for (auto it = lanes_.begin(); it != lanes_.end(); ++it) {
+      Lane lane = *it;
+      if (lane->running >= kPerLane) continue;
+      std::unique_ptr<AsyncCall> call = std::move(lane->queue.front());
+      lane->queue.pop_front();
+      ++lane->running;
+      lanes_.erase(it);
+      if (lane->queue.empty()) {
+        lane->listed = false;
+      } else {
+        lanes_.push_back(std::move(lane));
+      }
+      return call;
+    }
+    return nullptr;
+  }
 
   void Run() {
     tOnWorker = true;
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       std::unique_ptr<AsyncCall> call;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        call = std::move(queue_.front());
-        queue_.pop_front();
-      }
+      ++idle_;
+      wake_.wait(lock, [&] { return stopping_ || (call = PickLocked()) != nullptr; });
+      --idle_;
+      if (!call) return;  // stopping
+      lock.unlock();
+      Lane lane = call->pending;
       RunCall(*call);
       call->pending->Finish();
       // Dropping the call's references may destroy objects (the server, the
       // arguments, whatever the callback captured): none of that reaches the
       // adapter.
       call.reset();
+      lock.lock();
+      --lane->running;
+      // The lane may run another call now; let a waiting worker look.
+      if (!lane->queue.empty()) wake_.notify_one();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::unique_ptr<AsyncCall>> queue_;
+  std::deque<Lane> lanes_;  // lanes with queued calls, in turn
   std::vector<std::thread> threads_;
+  std::size_t idle_ = 0;
   bool stopping_ = false;
 };
 
 }  // namespace
 
-LocalStubAdapter::LocalStubAdapter(LocalServer* server)
+LocalStubAdapter::LocalStubAdapter(LocalServer* server, std::size_t maxQueued)
     : server_(server), pending_(std::make_shared<detail::PendingCalls>()) {
   if (!server) throw Basekit::Exception("LocalStubAdapter: needs a server");
+  if (maxQueued == 0) throw Basekit::Exception("LocalStubAdapter: needs room for a queued call");
+  pending_->maxQueued = maxQueued;
 }
 
 LocalStubAdapter::~LocalStubAdapter() { Shutdown(); }
@@ -351,12 +461,22 @@ void LocalStubAdapter::StartInvoke(MoRef* ref, ManagedMethod* method,
 }
 
 void LocalStubAdapter::Shutdown() {
-  std::unique_lock<std::mutex> lock(pending_->mutex);
-  pending_->closed = true;
-  // A worker must not wait here: the calls awaited may be queued behind the
+  bool anyCalls = false;
+  {
+    std::lock_guard<std::mutex> lock(pending_->mutex);
+    pending_->closed = true;
+    anyCalls = pending_->count > 0;
+  }
+  // Calls still queued will not run: they complete at once, canceled.
+  if (anyCalls && !gPoolGone) {
+    std::deque<std::unique_ptr<AsyncCall>> queued = WorkerPool::Get().Withdraw(pending_);
+    CancelCalls(queued, "the adapter was shut down before the call started");
+  }
+  // A worker must not wait for running calls here: one of them may be the
   // very call that is waiting. Calls do not use the adapter, so leaving them
   // to finish on their own is safe.
   if (tOnWorker) return;
+  std::unique_lock<std::mutex> lock(pending_->mutex);
   pending_->idle.wait(lock, [this] { return pending_->count == 0; });
 }
 

@@ -84,10 +84,6 @@ ArrayType::ArrayType(const Type* element)
 Property::Property(const PropertyInfo& info, const Type* owner, int index)
     : info_(&info), owner_(owner), index_(index), name_(info.name) {}
 
-namespace {
-const ParamInfo kNoResult = {"result", nullptr, nullptr, 0, "tydef.version.version0"};
-}  // namespace
-
 ManagedMethod::ManagedMethod(const ManagedObjectType* owner, int index, const MethodInfo& info)
     : owner_(owner),
       index_(index),

@@ -103,10 +103,11 @@ class OptionalValueField(ValueField):
 
 
 class OptionalStringField(Field):
-    """An optional string: a separately allocated std::string, null when unset."""
+    """An optional string: Movel::OptionalString, one owning pointer to a
+    separately allocated std::string, null when unset."""
 
     def decl(self):
-        return f"std::string* {self.member} = nullptr;"
+        return f"Movel::OptionalString {self.member};"
 
     def param(self):
         return f"const Basekit::Optional<std::string>& {self.ident}"
@@ -149,6 +150,9 @@ class ObjectField(PointerField):
     def __init__(self, ctx, prop, read_only_default):
         super().__init__(ctx, prop, read_only_default)
         self.held = self.value_type
+        # Edit<Name> makes an absent object: only for the library's own
+        # data classes, which are all default-constructible.
+        self.editable = self.data_objects and prop.type.name in ctx.types
 
     def decl(self):
         return f"{self.held}* {self.member} = nullptr;"
@@ -159,9 +163,19 @@ class ObjectField(PointerField):
         return (f"{{offsetof({cls}, {self.member}), {self.runtime_flags():#x}, Movel::FieldKind::kObject, {optional}, {data}, "
                 f"{self.narrow_fn()}, nullptr}}")
 
+    def accessor_decls(self):
+        decls = super().accessor_decls()
+        if self.editable:
+            decls.append(f"{self.held}* Edit{self.cap}();")
+        return decls
+
     def accessor_defs(self, cls):
         h, m = self.held, self.member
-        return [
+        edit = []
+        if self.editable:
+            # The held object for editing in place, made empty when absent.
+            edit = [f"{h}* {cls}::Edit{self.cap}() {{ return Movel::GetOrCreateObject({m}); }}"]
+        return edit + [
             f"const {h}* {cls}::Peek{self.cap}() const {{ return {m}; }}",
             f"void {cls}::Set{self.cap}({h}* value) {{ Movel::AssignObject({m}, value); }}",
             f"void {cls}::Swap{self.cap}(Basekit::Ref<{h}>* const ref) {{ {m} = ref->ExchangeRaw({m}); }}",

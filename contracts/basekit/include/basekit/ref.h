@@ -131,6 +131,12 @@ class TmpRef {
   T& operator*() const noexcept { return *p_; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
   operator T*() const noexcept { return p_; }  // NOLINT
+  // Gives up the reference without releasing it: the caller now owns it.
+  T* Release() noexcept {
+    T* p = p_;
+    p_ = nullptr;
+    return p;
+  }
   template <class U>
   operator Ref<U>() const& noexcept {  // NOLINT
     return Ref<U>(p_);

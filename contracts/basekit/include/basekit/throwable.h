@@ -57,10 +57,15 @@ class BASEKIT_API TypeMismatchException : public Exception {
   // Demangled class names.
   const std::string& GetExpected() const noexcept { return expected_; }
   const std::string& GetActual() const noexcept { return actual_; }
+  // The classes themselves, for comparing against typeid(...).
+  const std::type_info& GetExpectedType() const noexcept { return *expectedType_; }
+  const std::type_info& GetActualType() const noexcept { return *actualType_; }
 
  private:
   std::string expected_;
   std::string actual_;
+  const std::type_info* expectedType_;
+  const std::type_info* actualType_;
 };
 
 // The failure branch of every guarded narrowing: throws TypeMismatchException

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <stdexcept>
 #include <iterator>
 #include <string>
 #include <type_traits>
@@ -39,6 +40,12 @@ struct DataArrayElementType<MoRef> {
   static Type* Get() { return GetManagedObjectRootType(); }
 };
 
+namespace detail {
+// Throws std::out_of_range naming the operation, the index and the size.
+[[noreturn]] MOVEL_API void ThrowIndexOutOfRange(const char* operation, int index,
+                                                 std::size_t size);
+}  // namespace detail
+
 // Narrows a value to T. Null passes; a value of another class throws
 // Basekit::TypeMismatchException naming T and the value's class.
 template <class T>
@@ -72,10 +79,12 @@ class MOVEL_API DataArrayBase : public Collection {
   void _DiffProperties(const Any* other, const std::string& path,
                        PropertyDiffSet& set) const override;
 
-  // The element at i (0 <= i < GetLength(), checked), or null.
+  // The element at i, or null. An index outside 0 <= i < GetLength()
+  // throws std::out_of_range (as do SetAt and Erase).
   Any* GetAt(int i) const;
   // Append and SetAt take a reference on p; a p of the wrong class throws
-  // Basekit::TypeMismatchException and leaves the array unchanged.
+  // Basekit::TypeMismatchException and leaves the array unchanged. A p that
+  // had no holder is released when it is refused.
   void Append(Any* p);
   void SetAt(int i, Any* p);
   void Erase(int i);
@@ -92,6 +101,8 @@ class MOVEL_API DataArrayBase : public Collection {
   DataArrayBase& operator=(const DataArrayBase&) = delete;
 
  private:
+  void CheckIndex(const char* operation, int i) const;
+
   CheckFn check_;
   std::vector<Any*> items_;
 };
@@ -183,14 +194,18 @@ class Array : public Collection {
   Array& operator=(const Array&) = delete;
 
   int GetLength() const override { return static_cast<int>(values_.size()); }
-  // Index checked: 0 <= i < GetLength().
+  // An index outside 0 <= i < GetLength() throws std::out_of_range.
   const_reference Get(int i) const {
-    BASEKIT_VERIFY(i >= 0 && static_cast<std::size_t>(i) < values_.size());
+    if (i < 0 || static_cast<std::size_t>(i) >= values_.size()) {
+      detail::ThrowIndexOutOfRange("Array::Get", i, values_.size());
+    }
     return values_[static_cast<std::size_t>(i)];
   }
   void Append(const T& v) { values_.push_back(v); }
   void Set(int i, const T& v) {
-    BASEKIT_VERIFY(i >= 0 && static_cast<std::size_t>(i) < values_.size());
+    if (i < 0 || static_cast<std::size_t>(i) >= values_.size()) {
+      detail::ThrowIndexOutOfRange("Array::Set", i, values_.size());
+    }
     values_[static_cast<std::size_t>(i)] = v;
   }
   std::vector<T>& GetValues() noexcept { return values_; }

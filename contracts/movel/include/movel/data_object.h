@@ -55,7 +55,7 @@ class MOVEL_API DynamicData : public DataObject {
   DataObjectType* _GetDataType() const override;
 
   // Null when unset.
-  const std::string* GetDynamicType() const noexcept { return dynamicType_; }
+  const std::string* GetDynamicType() const noexcept { return dynamicType_.Get(); }
   void SetDynamicType(const std::string& value);
   // Null unsets.
   void SetDynamicType(const std::string* value);
@@ -78,7 +78,7 @@ class MOVEL_API DynamicData : public DataObject {
   DynamicData& operator=(const DynamicData&) = delete;
 
  private:
-  std::string* dynamicType_ = nullptr;
+  OptionalString dynamicType_;
   std::atomic<DataArray<DynamicProperty>*> dynamicProperty_{nullptr};
 };
 

@@ -108,7 +108,7 @@ class MOVEL_API LocalizableMessage : public DynamicData {
   void SetArg(DataArray<KeyAnyValue>* value) { AssignArray(arg_, value); }
 
   // Null when unset.
-  const std::string* GetMessage() const noexcept { return message_; }
+  const std::string* GetMessage() const noexcept { return message_.Get(); }
   void SetMessage(const std::string& value) { SetOptionalString(message_, value); }
   // Null unsets.
   void SetMessage(const std::string* value) {
@@ -128,7 +128,7 @@ class MOVEL_API LocalizableMessage : public DynamicData {
  private:
   std::string key_;
   std::atomic<DataArray<KeyAnyValue>*> arg_{nullptr};
-  std::string* message_ = nullptr;
+  OptionalString message_;
 };
 
 }  // namespace Movel

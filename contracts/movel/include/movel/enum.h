@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 
 #include "basekit/ref.h"
 #include "movel/any.h"
@@ -22,11 +23,11 @@ template <class E>
 struct EnumFunctions {
   static_assert(std::is_enum<E>::value, "EnumFunctions is for enumerations");
 
-  // The integer in a box of E; another class throws TypeMismatchException.
+  // The integer in a box of E; null or another class throws
+  // TypeMismatchException.
   static int UnboxValue(Any* boxed) {
-    Primitive<E>* box = NarrowAny<Primitive<E>>(boxed);
-    BASEKIT_VERIFY(box != nullptr);
-    return static_cast<int>(box->GetValue());
+    if (!boxed) Basekit::ThrowTypeMismatchException(typeid(Primitive<E>), typeid(std::nullptr_t));
+    return static_cast<int>(NarrowAny<Primitive<E>>(boxed)->GetValue());
   }
   // A new box (no reference taken).
   static Any* BoxValue(int value) { return new Primitive<E>(static_cast<E>(value)); }

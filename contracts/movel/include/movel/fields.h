@@ -5,7 +5,8 @@
 // member's C++ type follows from the property's kind:
 //
 //   kind                          required            optional
-//   string                        std::string         std::string*, null when unset
+//   string                        std::string         OptionalString: one pointer,
+//                                                     null when unset
 //   bool, numbers, enums,         V                   Basekit::Optional<V>
 //   date-times, binaries,
 //   type/method names, paths, URIs
@@ -23,8 +24,7 @@
 //   value kinds    Get/Set: a V (optional values too: Get of an unset one
 //                  gives its zero value; Set makes it set). Peek: the V, or
 //                  null when an optional is unset. Swap: the member's own type
-//                  (V, Basekit::Optional<V>, or std::string* for an optional
-//                  string).
+//                  (V, Basekit::Optional<V>, or OptionalString).
 //   objects and    Get/Swap: a Basekit::Ref<Any>. Set: an Any* const, checked
 //   arrays         against the member's class. Peek: the held const Any*
 //                  (null for an empty array). Get of an absent array creates
@@ -39,9 +39,11 @@
 #include "basekit/datetime.h"
 #include "basekit/optional.h"
 #include "basekit/ref.h"
+#include "basekit/throwable.h"
 #include "movel/any.h"
 #include "movel/array.h"
 #include "movel/export.h"
+#include "movel/optional_string.h"
 #include "movel/records.h"
 #include "movel/strings.h"
 
@@ -107,6 +109,37 @@ struct DataLayout {
   std::uint64_t sized;
 };
 
+// How deep copying, equality, diff and size descend into nested values (data
+// objects and arrays held by data objects and arrays). A deeper graph, and
+// any graph that holds itself, makes these operations throw
+// GraphDepthException instead of exhausting the stack; both values are left
+// as they were. Releasing never fails: deep chains are released iteratively
+// (see Any::DecRef).
+constexpr int kMaxGraphDepth = 10000;
+
+// A value nests deeper than kMaxGraphDepth levels, or holds itself.
+class MOVEL_API GraphDepthException : public Basekit::Exception {
+ public:
+  // operation names what was refused: "clone", "equality", "diff", "size".
+  explicit GraphDepthException(const char* operation);
+  GraphDepthException(const GraphDepthException&);
+  ~GraphDepthException() override;
+  Basekit::Exception* Clone() const override;
+  [[noreturn]] void Rethrow() const override;
+};
+
+namespace detail {
+// One level of descent of the calling thread; throws GraphDepthException,
+// changing nothing, when it would pass kMaxGraphDepth.
+class MOVEL_API DepthScope {
+ public:
+  explicit DepthScope(const char* operation);
+  ~DepthScope();
+  DepthScope(const DepthScope&) = delete;
+  DepthScope& operator=(const DepthScope&) = delete;
+};
+}  // namespace detail
+
 // ---- the table-driven operations (fields.cpp) ----
 
 // Deep copy of the class's own members from other into self, whose members
@@ -117,11 +150,12 @@ MOVEL_API void CopyFields(DataObject* self, const DataObject* other, const DataL
 // member first.
 MOVEL_API void ReleaseFields(DataObject* self, const DataLayout& layout) noexcept;
 // Equality over the layout and its ancestors' (see AreEqualAnysInt for
-// lenient).
+// lenient). A null b, or a b of another class than a, is not equal.
 MOVEL_API bool FieldsEqual(const DataObject* a, const DataObject* b, const DataLayout& layout,
                            bool lenient);
 // Appends the paths of every differing leaf over the layout and its
-// ancestors': prefix + "." + name, base class first.
+// ancestors': prefix + "." + name, base class first. A null b, or a b of
+// another class than a, is reported as one change at prefix.
 MOVEL_API void DiffFields(const DataObject* a, const DataObject* b, const std::string& prefix,
                           PropertyDiffSet& set, const DataLayout& layout);
 // r(size of the object) plus what its members own, over the layout and its
@@ -139,8 +173,13 @@ MOVEL_API void FieldUnset(const DataLayout& layout, DataObject* o, int index);
 
 // The eight functions of a data type record for a class C with a static
 // DataLayout C::_layout.
+// The generated classes keep their layout and creators private and befriend
+// this template, so only the runtime and the descriptors reach them.
 template <class C>
 struct LayoutFunctions {
+  static constexpr const DataLayout* kLayout = &C::_layout;
+  static constexpr DataObject* (*kCreateObject)() = &C::_CreateObject;
+  static constexpr Any* (*kCreateArray)() = &C::_CreateArray;
   static void Get(DataObject* o, int i, void* out) { FieldGet(C::_layout, o, i, out); }
   static const void* Peek(const DataObject* o, int i) { return FieldPeek(C::_layout, o, i); }
   static void Set(DataObject* o, int i, const void* in) { FieldSet(C::_layout, o, i, in); }
@@ -169,6 +208,18 @@ void AssignObject(T*& member, T* value) noexcept {
   T* old = member;
   member = value;
   if (old) old->DecRef();
+}
+
+// The held object, made empty (and held) when absent: nested edits such as
+// info->EditSpec()->name = "x" need no copy and no release by the caller.
+template <class T>
+T* GetOrCreateObject(T*& member) {
+  if (!member) {
+    T* made = new T();
+    made->IncRef();
+    member = made;
+  }
+  return member;
 }
 
 // The same for an array member, exchanged atomically.
@@ -206,8 +257,8 @@ A* GetOrCreateArray(std::atomic<A*>& member) {
 
 // Full-constructor initialisation of one freshly default-constructed member.
 inline void InitField(std::string& member, const std::string& value) { member = value; }
-inline void InitField(std::string*& member, const Basekit::Optional<std::string>& value) {
-  if (value.IsSet()) member = new std::string(value.GetValue());
+inline void InitField(OptionalString& member, const Basekit::Optional<std::string>& value) {
+  if (value.IsSet()) member = value.GetValue();
 }
 template <class V>
 void InitField(Basekit::Optional<V>& member, const Basekit::Optional<V>& value) {
@@ -226,15 +277,8 @@ void InitField(V& member, const V& value) {
   member = value;
 }
 
-// Optional string members: a separately allocated string, null when unset.
-inline void SetOptionalString(std::string*& member, const std::string& value) {
-  std::string* fresh = new std::string(value);
-  delete member;
-  member = fresh;
-}
-inline void UnsetOptionalString(std::string*& member) noexcept {
-  delete member;
-  member = nullptr;
-}
+// Optional string members: the same as assigning value or nullptr.
+inline void SetOptionalString(OptionalString& member, const std::string& value) { member = value; }
+inline void UnsetOptionalString(OptionalString& member) noexcept { member.Reset(); }
 
 }  // namespace Movel

@@ -65,14 +65,18 @@ class MOVEL_API LocalServer : public Basekit::ObjectImpl {
 // calling thread through the dispatch function of the type declaring the
 // method; StartInvoke runs it on a worker thread.
 //
-// Worker threads: asynchronous calls of every adapter share a pool of two
-// threads of the library, started on first use and joined when the library
-// is unloaded (at process exit). An implementation running on a worker that
-// waits for another asynchronous call can therefore block the pool; such code
-// should make the inner call synchronously.
+// Worker threads: asynchronous calls of every adapter share a pool of
+// threads of the library, started on demand (at most 16) and joined at
+// process exit. Each adapter's calls wait in its own queue, the adapters take
+// turns, and at most two calls of one adapter run at once, so slow calls of
+// one adapter never hold up another's. At process exit, calls still queued
+// are canceled (see Shutdown) and running ones awaited.
 class MOVEL_API LocalStubAdapter : public StubAdapter {
  public:
-  explicit LocalStubAdapter(LocalServer* server);
+  // At most kDefaultMaxQueued asynchronous calls wait in the adapter's queue
+  // unless maxQueued says otherwise (at least 1).
+  static constexpr std::size_t kDefaultMaxQueued = 10000;
+  explicit LocalStubAdapter(LocalServer* server, std::size_t maxQueued = kDefaultMaxQueued);
   LocalStubAdapter(const LocalStubAdapter&) = delete;
   LocalStubAdapter& operator=(const LocalStubAdapter&) = delete;
 
@@ -88,7 +92,7 @@ class MOVEL_API LocalStubAdapter : public StubAdapter {
   void Invoke(MoRef* ref, ManagedMethod* method, Basekit::RefVector<Any>& args,
               RequestContext* context, Basekit::Ref<Any>& result) override;
   // Queues the call for a worker and returns. Throws Basekit::Exception when
-  // the adapter is shut down. The worker calls callback with the outcome:
+  // the adapter is shut down or its queue is full. The worker calls callback with the outcome:
   // Basekit::Exception and derived classes as caught, other std::exception
   // wrapped in a Basekit::Exception with the same text. An exception thrown
   // by the callback is dropped (it has nobody to go to) and the worker
@@ -97,12 +101,13 @@ class MOVEL_API LocalStubAdapter : public StubAdapter {
                    RequestContext* context, const Completion& callback,
                    Basekit::Ref<Basekit::System::ScheduledItem>& item) override;
 
-  // Refuses further asynchronous calls and waits for those started through
-  // this adapter to finish, callbacks included. Synchronous calls keep
-  // working. The destructor calls it. On a worker thread (in a callback, or
-  // in an implementation called asynchronously) it only refuses further
-  // calls: waiting there could stall the pool that the awaited calls need.
-  // The calls then finish on their own; they do not use the adapter.
+  // Refuses further asynchronous calls, cancels those still queued (their
+  // callbacks get Fault::RequestCanceled, their items are marked done) and
+  // waits for those running to finish, callbacks included. Synchronous calls
+  // keep working. The destructor calls it. On a worker thread (in a
+  // callback, or in an implementation called asynchronously) it does not
+  // wait: the running calls finish on their own; they do not use the
+  // adapter.
   void Shutdown();
 
   // While an implementation runs under one of these adapters, the context

@@ -142,9 +142,14 @@ def data_class_header(ctx, t):
     if acc:
         lines.append("")
         lines += ["  " + a for a in acc]
+    lines.append("  // A deep copy.")
+    lines.append(f"  Basekit::Ref<{cls}> Clone() const {{ return Basekit::Ref<{cls}>(static_cast<{cls}*>(_Clone())); }}")
     lines.append("")
+    lines.append(" private:")
     lines.append("  // How the class holds its own members, for the runtime's table-driven")
-    lines.append("  // operations and the descriptor's property functions. Not exported.")
+    lines.append("  // operations and the descriptor's property functions: reached only")
+    lines.append("  // through Movel::LayoutFunctions. Not exported.")
+    lines.append("  template <class> friend struct Movel::LayoutFunctions;")
     if fs:
         lines.append("  KOR_HIDDEN static const Movel::FieldInfo _fields[];")
     lines.append("  KOR_HIDDEN static const Movel::DataLayout _layout;")
@@ -152,7 +157,7 @@ def data_class_header(ctx, t):
               "  KOR_HIDDEN static Movel::Any* _CreateArray();"]
     # Members in property order; value kinds are public, object kinds and
     # arrays private behind their accessors.
-    access = "public"
+    access = "private"
     for f in fs:
         want = "private" if isinstance(f, PointerField) else "public"
         if want != access:
@@ -186,7 +191,7 @@ def parent_layout(ctx, t):
     if t.parent is None:
         return "nullptr"
     if t.parent in ctx.types:
-        return f"&{ctx.cpp(t.parent)}::_layout"
+        return f"Movel::LayoutFunctions<{ctx.cpp(t.parent)}>::kLayout"
     if t.parent == "tydef.DynamicData":
         return "nullptr"
     return f"&{BUILTINS[t.parent].cpp}::_layout"
@@ -260,7 +265,8 @@ def data_funcs(ctx, t):
         own = [f"&Movel::LayoutFunctions<{cls}>::{n}" for n in ("Get", "Peek", "Set", "Swap", "IsSet", "Unset")]
     else:
         own = list(SHARED_NO_PROPERTY_FUNCS)
-    return own + [f"&{cls}::_CreateObject", f"&{cls}::_CreateArray"]
+    return own + [f"Movel::LayoutFunctions<{cls}>::kCreateObject",
+                  f"Movel::LayoutFunctions<{cls}>::kCreateArray"]
 
 
 def managed_source(ctx, t):

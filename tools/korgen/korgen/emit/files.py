@@ -56,8 +56,8 @@ def type_header(ctx, t):
     out.append("")
     out += forward_decls(ctx, t, set(deps))
     out.append(f"KOR_API extern const Movel::TypeInfo {ctx.symbol(t.name)};")
-    if t.kind == "managed":
-        count = max(records.method_object_count(t), 1)
+    if t.kind == "managed" and records.method_object_count(t):
+        count = records.method_object_count(t)
         out.append(f"KOR_API extern Movel::ManagedMethod* {names.symbol(t.name, 'MethodObjects')}[{count}];")
     out.append("")
     ns = names.module_namespace(t.module)
@@ -144,8 +144,8 @@ def chunk_source(ctx, module, index, types):
     for t in types:
         out.append(f"\n// {t.kind} {t.name}")
         out.append(records.type_info(ctx, t))
-        if t.kind == "managed":
-            count = max(records.method_object_count(t), 1)
+        if t.kind == "managed" and records.method_object_count(t):
+            count = records.method_object_count(t)
             out.append(f"Movel::ManagedMethod* {names.symbol(t.name, 'MethodObjects')}[{count}] = {{}};")
         out.append("namespace kortypes_detail {")
         if t.kind == "managed":
@@ -162,7 +162,7 @@ def chunk_source(ctx, module, index, types):
             out.append(f"namespace kortypes_detail {{")
             out.append(f"extern const Movel::DataRegistration {reg};")
             out.append(f"const Movel::DataRegistration {reg} = {{&{ctx.record_name(t, 'DataTypeInfo')}, "
-                       f"&{cls}::_layout}};")
+                       f"Movel::LayoutFunctions<{cls}>::kLayout}};")
             out.append("}  // namespace kortypes_detail")
         elif t.kind == "managed":
             out += classes.managed_source(ctx, t)

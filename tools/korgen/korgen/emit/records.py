@@ -102,7 +102,8 @@ def registration_record(ctx, t, funcs):
         out.append(f"const Movel::ManagedTypeInfo {ctx.record_name(t, 'ManagedTypeInfo')} = {{")
         out.append(f"    &{ctx.symbol(t.name)}, &{parent_symbol(ctx, t)}, {props}, {methods},")
         out.append("    " + ", ".join(funcs) + ",")
-        out.append(f"    {ctx.symbol(t.name).replace('TypeInfo', 'MethodObjects')}}};")
+        objects = ctx.symbol(t.name).replace('TypeInfo', 'MethodObjects') if method_object_count(t) else "nullptr"
+        out.append(f"    {objects}}};")
     else:
         values = ctx.record_name(t, "Values")
         out.append(f"const char* const {values}[] = {{" + ", ".join(c_string(v) for v in t.values) + ", nullptr};")

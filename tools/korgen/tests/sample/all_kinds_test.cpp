@@ -299,12 +299,11 @@ TEST(PropertyFunctions, SwapOfAnUnsetOptionalMovesTheUnsetStateBothWays) {
   EXPECT_FALSE(o->optInt.IsSet());
   ASSERT_TRUE(unset.IsSet());
   EXPECT_EQ(unset.GetValue(), 70000);
-  std::string* none = nullptr;
+  Movel::OptionalString none;
   rec->propSwap(o, 1, &none);
   EXPECT_EQ(o->optString, nullptr);
   ASSERT_NE(none, nullptr);
   EXPECT_EQ(*none, "alpha");
-  delete none;
   // An empty object slot empties the property and receives the old object.
   Ref<Movel::Any> slot;
   const Movel::Any* held = o->PeekOptData();

@@ -109,7 +109,7 @@ TEST(Inheritance, PropertyIndexesCountOnlyEachTypesOwnProperties) {
   EXPECT_EQ(middle->propPeek(l, 0), &l->weight);
   EXPECT_EQ(middle->propPeek(l, 1), nullptr);
   EXPECT_EQ(base->propPeek(l, 0), &l->key);
-  EXPECT_EQ(base->propPeek(l, 1), l->note);
+  EXPECT_EQ(base->propPeek(l, 1), l->note.Get());
   const std::string key = "set through the base";
   base->propSet(l, 0, &key);
   EXPECT_EQ(l->key, key);
@@ -130,7 +130,7 @@ TEST(Inheritance, CopyAndSizeCoverTheWholeChain) {
   Ref<Leaf> c = CloneLeaf(*l);
   EXPECT_EQ(c->key, l->key);
   ASSERT_NE(c->note, nullptr);
-  EXPECT_NE(c->note, l->note);
+  EXPECT_NE(c->note.Get(), l->note.Get());
   EXPECT_EQ(*c->note, "first note");
   EXPECT_EQ(c->weight, 10);
   EXPECT_NE(c->PeekFolder(), l->PeekFolder());

@@ -146,11 +146,11 @@ class OptionalValueProbe : public Probe {
   Optional<V> AllKinds::*member_;
 };
 
-// Optional strings: a public std::string*, null when unset. The Swap slot
-// is of the member's type, a string pointer whose ownership moves.
+// Optional strings: a public Movel::OptionalString, null when unset. The
+// Swap slot is of the member's type, so the string's ownership moves.
 class OptionalStringProbe : public Probe {
  public:
-  OptionalStringProbe(int index, const char* name, std::string* AllKinds::*member)
+  OptionalStringProbe(int index, const char* name, Movel::OptionalString AllKinds::*member)
       : Probe(index, name, Kind::kOptionalString, true, ""), member_(member) {}
 
   void Assign(AllKinds& o, int v) const override {
@@ -161,7 +161,7 @@ class OptionalStringProbe : public Probe {
   }
   void Clear(AllKinds& o) const override { Movel::UnsetOptionalString(o.*member_); }
   bool IsClear(const AllKinds& o) const override { return o.*member_ == nullptr; }
-  const void* Address(const AllKinds& o) const override { return o.*member_; }
+  const void* Address(const AllKinds& o) const override { return (o.*member_).Get(); }
 
   void SlotSet(AllKinds& o, int v) const override {
     const std::string in = Variant<std::string>(v);
@@ -173,17 +173,15 @@ class OptionalStringProbe : public Probe {
     return out == Variant<std::string>(v);
   }
   bool SlotSwapExchanges(AllKinds& o) const override {
-    std::unique_ptr<std::string> incoming(new std::string(Variant<std::string>(1)));
-    std::string* slot = incoming.get();
+    Movel::OptionalString slot = Variant<std::string>(1);
+    const std::string* incoming = slot.Get();
     AllKindsRecord()->propSwap(&o, Index(), &slot);
-    if (o.*member_ != incoming.get()) return false;  // nothing moved; we still own it
-    incoming.release();
-    std::unique_ptr<std::string> previous(slot);
-    return previous && *previous == Variant<std::string>(0);
+    if ((o.*member_).Get() != incoming) return false;  // nothing moved
+    return slot && *slot == Variant<std::string>(0);
   }
 
  private:
-  std::string* AllKinds::*member_;
+  Movel::OptionalString AllKinds::*member_;
 };
 
 // Object kinds and arrays: private members behind Peek/Set/Swap (and Get for

@@ -21,7 +21,7 @@ enum class Kind {
   kValue,           // required bool, number, enum, date-time, binary, string kind
   kString,          // required std::string
   kOptionalValue,   // Basekit::Optional<V>
-  kOptionalString,  // std::string*, null when unset
+  kOptionalString,  // Movel::OptionalString, null when unset
   kObject,          // data object, fault, reference or any value
   kArray,           // DataArray<T> or Array<T>
 };

@@ -30,14 +30,14 @@ const Movel::PropertyInfo kSmpExtraLeafProperties[] = {
 extern const Movel::DataTypeInfo kSmpExtraLeafDataTypeInfo;
 const Movel::DataTypeInfo kSmpExtraLeafDataTypeInfo = {
     &gSmpExtraLeafTypeInfo, &gSmpMiddleTypeInfo, kSmpExtraLeafProperties,
-    &Movel::LayoutFunctions<Smp::Extra::Leaf>::Get, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Peek, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Set, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Swap, &Movel::LayoutFunctions<Smp::Extra::Leaf>::IsSet, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Unset, &Smp::Extra::Leaf::_CreateObject, &Smp::Extra::Leaf::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Extra::Leaf>::Get, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Peek, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Set, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Swap, &Movel::LayoutFunctions<Smp::Extra::Leaf>::IsSet, &Movel::LayoutFunctions<Smp::Extra::Leaf>::Unset, Movel::LayoutFunctions<Smp::Extra::Leaf>::kCreateObject, Movel::LayoutFunctions<Smp::Extra::Leaf>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Extra::Leaf::_fields[] = {
     {offsetof(Smp::Extra::Leaf, depth), 0x0, Movel::FieldKind::kShort, false, false, nullptr, nullptr},
     {offsetof(Smp::Extra::Leaf, folder_), 0x2, Movel::FieldKind::kObject, true, false, &Movel::NarrowField<Movel::MoRef>, nullptr},
 };
-const Movel::DataLayout Smp::Extra::Leaf::_layout = {&Smp::Middle::_layout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf), 0x2};
+const Movel::DataLayout Smp::Extra::Leaf::_layout = {Movel::LayoutFunctions<Smp::Middle>::kLayout, kortypes_detail::kSmpExtraLeafProperties, _fields, 2, sizeof(Leaf), 0x2};
 Smp::Extra::Leaf::Leaf(const std::string& key, const Basekit::Optional<std::string>& note, int weight, short depth, Movel::MoRef* folder) : Smp::Middle(key, note, weight) {
   try {
     Movel::InitField(this->depth, depth);
@@ -65,7 +65,7 @@ void Smp::Extra::Leaf::_DiffProperties(const Movel::Any* _other, const std::stri
 unsigned Smp::Extra::Leaf::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpExtraLeafRegistration;
-const Movel::DataRegistration kSmpExtraLeafRegistration = {&kSmpExtraLeafDataTypeInfo, &Smp::Extra::Leaf::_layout};
+const Movel::DataRegistration kSmpExtraLeafRegistration = {&kSmpExtraLeafDataTypeInfo, Movel::LayoutFunctions<Smp::Extra::Leaf>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Extra::Leaf>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpExtraSlots[1]); }
 
@@ -79,13 +79,13 @@ const Movel::PropertyInfo kSmpExtraDeepFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpExtraDeepFaultDataTypeInfo = {
     &gSmpExtraDeepFaultTypeInfo, &gSmpSampleFaultTypeInfo, kSmpExtraDeepFaultProperties,
-    &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Get, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Peek, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Set, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Swap, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::IsSet, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Unset, &Smp::Extra::DeepFault::_CreateObject, &Smp::Extra::DeepFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Get, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Peek, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Set, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Swap, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::IsSet, &Movel::LayoutFunctions<Smp::Extra::DeepFault>::Unset, Movel::LayoutFunctions<Smp::Extra::DeepFault>::kCreateObject, Movel::LayoutFunctions<Smp::Extra::DeepFault>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Extra::DeepFault::_fields[] = {
     {offsetof(Smp::Extra::DeepFault, code), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Extra::DeepFault::_layout = {&Smp::SampleFault::_layout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault), 0x0};
+const Movel::DataLayout Smp::Extra::DeepFault::_layout = {Movel::LayoutFunctions<Smp::SampleFault>::kLayout, kortypes_detail::kSmpExtraDeepFaultProperties, _fields, 1, sizeof(DeepFault), 0x0};
 Smp::Extra::DeepFault::DeepFault(const Basekit::Optional<std::string>& reason, int code) : Smp::SampleFault(reason) {
   Movel::InitField(this->code, code);
 }
@@ -105,7 +105,7 @@ void Smp::Extra::DeepFault::_DiffProperties(const Movel::Any* _other, const std:
 unsigned Smp::Extra::DeepFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpExtraDeepFaultRegistration;
-const Movel::DataRegistration kSmpExtraDeepFaultRegistration = {&kSmpExtraDeepFaultDataTypeInfo, &Smp::Extra::DeepFault::_layout};
+const Movel::DataRegistration kSmpExtraDeepFaultRegistration = {&kSmpExtraDeepFaultDataTypeInfo, Movel::LayoutFunctions<Smp::Extra::DeepFault>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Extra::DeepFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpExtraSlots[2]); }
 

@@ -48,7 +48,7 @@ const Movel::PropertyInfo kSmpBaseProperties[] = {
 extern const Movel::DataTypeInfo kSmpBaseDataTypeInfo;
 const Movel::DataTypeInfo kSmpBaseDataTypeInfo = {
     &gSmpBaseTypeInfo, &gTydefDynamicDataTypeInfo, kSmpBaseProperties,
-    &Movel::LayoutFunctions<Smp::Base>::Get, &Movel::LayoutFunctions<Smp::Base>::Peek, &Movel::LayoutFunctions<Smp::Base>::Set, &Movel::LayoutFunctions<Smp::Base>::Swap, &Movel::LayoutFunctions<Smp::Base>::IsSet, &Movel::LayoutFunctions<Smp::Base>::Unset, &Smp::Base::_CreateObject, &Smp::Base::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Base>::Get, &Movel::LayoutFunctions<Smp::Base>::Peek, &Movel::LayoutFunctions<Smp::Base>::Set, &Movel::LayoutFunctions<Smp::Base>::Swap, &Movel::LayoutFunctions<Smp::Base>::IsSet, &Movel::LayoutFunctions<Smp::Base>::Unset, Movel::LayoutFunctions<Smp::Base>::kCreateObject, Movel::LayoutFunctions<Smp::Base>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Base::_fields[] = {
@@ -80,7 +80,7 @@ void Smp::Base::_DiffProperties(const Movel::Any* _other, const std::string& _pr
 unsigned Smp::Base::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpBaseRegistration;
-const Movel::DataRegistration kSmpBaseRegistration = {&kSmpBaseDataTypeInfo, &Smp::Base::_layout};
+const Movel::DataRegistration kSmpBaseRegistration = {&kSmpBaseDataTypeInfo, Movel::LayoutFunctions<Smp::Base>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Base>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[4]); }
 
@@ -94,13 +94,13 @@ const Movel::PropertyInfo kSmpMiddleProperties[] = {
 extern const Movel::DataTypeInfo kSmpMiddleDataTypeInfo;
 const Movel::DataTypeInfo kSmpMiddleDataTypeInfo = {
     &gSmpMiddleTypeInfo, &gSmpBaseTypeInfo, kSmpMiddleProperties,
-    &Movel::LayoutFunctions<Smp::Middle>::Get, &Movel::LayoutFunctions<Smp::Middle>::Peek, &Movel::LayoutFunctions<Smp::Middle>::Set, &Movel::LayoutFunctions<Smp::Middle>::Swap, &Movel::LayoutFunctions<Smp::Middle>::IsSet, &Movel::LayoutFunctions<Smp::Middle>::Unset, &Smp::Middle::_CreateObject, &Smp::Middle::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Middle>::Get, &Movel::LayoutFunctions<Smp::Middle>::Peek, &Movel::LayoutFunctions<Smp::Middle>::Set, &Movel::LayoutFunctions<Smp::Middle>::Swap, &Movel::LayoutFunctions<Smp::Middle>::IsSet, &Movel::LayoutFunctions<Smp::Middle>::Unset, Movel::LayoutFunctions<Smp::Middle>::kCreateObject, Movel::LayoutFunctions<Smp::Middle>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Middle::_fields[] = {
     {offsetof(Smp::Middle, weight), 0x0, Movel::FieldKind::kInt, false, false, nullptr, nullptr},
 };
-const Movel::DataLayout Smp::Middle::_layout = {&Smp::Base::_layout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle), 0x0};
+const Movel::DataLayout Smp::Middle::_layout = {Movel::LayoutFunctions<Smp::Base>::kLayout, kortypes_detail::kSmpMiddleProperties, _fields, 1, sizeof(Middle), 0x0};
 Smp::Middle::Middle(const std::string& key, const Basekit::Optional<std::string>& note, int weight) : Smp::Base(key, note) {
   Movel::InitField(this->weight, weight);
 }
@@ -118,7 +118,7 @@ void Smp::Middle::_DiffProperties(const Movel::Any* _other, const std::string& _
 unsigned Smp::Middle::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpMiddleRegistration;
-const Movel::DataRegistration kSmpMiddleRegistration = {&kSmpMiddleDataTypeInfo, &Smp::Middle::_layout};
+const Movel::DataRegistration kSmpMiddleRegistration = {&kSmpMiddleDataTypeInfo, Movel::LayoutFunctions<Smp::Middle>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Middle>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[5]); }
 
@@ -128,7 +128,7 @@ namespace kortypes_detail {
 extern const Movel::DataTypeInfo kSmpEmptyDataTypeInfo;
 const Movel::DataTypeInfo kSmpEmptyDataTypeInfo = {
     &gSmpEmptyTypeInfo, &gTydefDynamicDataTypeInfo, kortypes_detail::kNoProperties,
-    kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::Empty::_CreateObject, &Smp::Empty::_CreateArray,
+    kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, Movel::LayoutFunctions<Smp::Empty>::kCreateObject, Movel::LayoutFunctions<Smp::Empty>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::DataLayout Smp::Empty::_layout = {nullptr, kortypes_detail::kNoProperties, nullptr, 0, sizeof(Empty), 0x0};
@@ -138,7 +138,7 @@ Movel::DataObject* Smp::Empty::_CreateObject() { return new Empty(); }
 Movel::Any* Smp::Empty::_CreateArray() { return new Movel::DataArray<Smp::Empty>(); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpEmptyRegistration;
-const Movel::DataRegistration kSmpEmptyRegistration = {&kSmpEmptyDataTypeInfo, &Smp::Empty::_layout};
+const Movel::DataRegistration kSmpEmptyRegistration = {&kSmpEmptyDataTypeInfo, Movel::LayoutFunctions<Smp::Empty>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Empty>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[6]); }
 
@@ -197,7 +197,7 @@ const Movel::PropertyInfo kSmpAllKindsProperties[] = {
 extern const Movel::DataTypeInfo kSmpAllKindsDataTypeInfo;
 const Movel::DataTypeInfo kSmpAllKindsDataTypeInfo = {
     &gSmpAllKindsTypeInfo, &gTydefDynamicDataTypeInfo, kSmpAllKindsProperties,
-    &Movel::LayoutFunctions<Smp::AllKinds>::Get, &Movel::LayoutFunctions<Smp::AllKinds>::Peek, &Movel::LayoutFunctions<Smp::AllKinds>::Set, &Movel::LayoutFunctions<Smp::AllKinds>::Swap, &Movel::LayoutFunctions<Smp::AllKinds>::IsSet, &Movel::LayoutFunctions<Smp::AllKinds>::Unset, &Smp::AllKinds::_CreateObject, &Smp::AllKinds::_CreateArray,
+    &Movel::LayoutFunctions<Smp::AllKinds>::Get, &Movel::LayoutFunctions<Smp::AllKinds>::Peek, &Movel::LayoutFunctions<Smp::AllKinds>::Set, &Movel::LayoutFunctions<Smp::AllKinds>::Swap, &Movel::LayoutFunctions<Smp::AllKinds>::IsSet, &Movel::LayoutFunctions<Smp::AllKinds>::Unset, Movel::LayoutFunctions<Smp::AllKinds>::kCreateObject, Movel::LayoutFunctions<Smp::AllKinds>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::AllKinds::_fields[] = {
@@ -307,15 +307,19 @@ Smp::AllKinds::~AllKinds() { Movel::ReleaseFields(this, _layout); }
 Movel::Any* Smp::AllKinds::_Clone() const { return new AllKinds(*this); }
 Movel::DataObject* Smp::AllKinds::_CreateObject() { return new AllKinds(); }
 Movel::Any* Smp::AllKinds::_CreateArray() { return new Movel::DataArray<Smp::AllKinds>(); }
+Smp::Base* Smp::AllKinds::EditReqData() { return Movel::GetOrCreateObject(reqData_); }
 const Smp::Base* Smp::AllKinds::PeekReqData() const { return reqData_; }
 void Smp::AllKinds::SetReqData(Smp::Base* value) { Movel::AssignObject(reqData_, value); }
 void Smp::AllKinds::SwapReqData(Basekit::Ref<Smp::Base>* const ref) { reqData_ = ref->ExchangeRaw(reqData_); }
+Smp::Base* Smp::AllKinds::EditOptData() { return Movel::GetOrCreateObject(optData_); }
 const Smp::Base* Smp::AllKinds::PeekOptData() const { return optData_; }
 void Smp::AllKinds::SetOptData(Smp::Base* value) { Movel::AssignObject(optData_, value); }
 void Smp::AllKinds::SwapOptData(Basekit::Ref<Smp::Base>* const ref) { optData_ = ref->ExchangeRaw(optData_); }
+Smp::SampleFault* Smp::AllKinds::EditReqFault() { return Movel::GetOrCreateObject(reqFault_); }
 const Smp::SampleFault* Smp::AllKinds::PeekReqFault() const { return reqFault_; }
 void Smp::AllKinds::SetReqFault(Smp::SampleFault* value) { Movel::AssignObject(reqFault_, value); }
 void Smp::AllKinds::SwapReqFault(Basekit::Ref<Smp::SampleFault>* const ref) { reqFault_ = ref->ExchangeRaw(reqFault_); }
+Smp::SampleFault* Smp::AllKinds::EditOptFault() { return Movel::GetOrCreateObject(optFault_); }
 const Smp::SampleFault* Smp::AllKinds::PeekOptFault() const { return optFault_; }
 void Smp::AllKinds::SetOptFault(Smp::SampleFault* value) { Movel::AssignObject(optFault_, value); }
 void Smp::AllKinds::SwapOptFault(Basekit::Ref<Smp::SampleFault>* const ref) { optFault_ = ref->ExchangeRaw(optFault_); }
@@ -372,7 +376,7 @@ void Smp::AllKinds::_DiffProperties(const Movel::Any* _other, const std::string&
 unsigned Smp::AllKinds::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpAllKindsRegistration;
-const Movel::DataRegistration kSmpAllKindsRegistration = {&kSmpAllKindsDataTypeInfo, &Smp::AllKinds::_layout};
+const Movel::DataRegistration kSmpAllKindsRegistration = {&kSmpAllKindsDataTypeInfo, Movel::LayoutFunctions<Smp::AllKinds>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::AllKinds>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[7]); }
 
@@ -396,7 +400,7 @@ const Movel::PropertyInfo kSmpFlaggedProperties[] = {
 extern const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo;
 const Movel::DataTypeInfo kSmpFlaggedDataTypeInfo = {
     &gSmpFlaggedTypeInfo, &gTydefDynamicDataTypeInfo, kSmpFlaggedProperties,
-    &Movel::LayoutFunctions<Smp::Flagged>::Get, &Movel::LayoutFunctions<Smp::Flagged>::Peek, &Movel::LayoutFunctions<Smp::Flagged>::Set, &Movel::LayoutFunctions<Smp::Flagged>::Swap, &Movel::LayoutFunctions<Smp::Flagged>::IsSet, &Movel::LayoutFunctions<Smp::Flagged>::Unset, &Smp::Flagged::_CreateObject, &Smp::Flagged::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Flagged>::Get, &Movel::LayoutFunctions<Smp::Flagged>::Peek, &Movel::LayoutFunctions<Smp::Flagged>::Set, &Movel::LayoutFunctions<Smp::Flagged>::Swap, &Movel::LayoutFunctions<Smp::Flagged>::IsSet, &Movel::LayoutFunctions<Smp::Flagged>::Unset, Movel::LayoutFunctions<Smp::Flagged>::kCreateObject, Movel::LayoutFunctions<Smp::Flagged>::kCreateArray,
     1};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Flagged::_fields[] = {
@@ -458,7 +462,7 @@ void Smp::Flagged::_DiffProperties(const Movel::Any* _other, const std::string& 
 unsigned Smp::Flagged::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpFlaggedRegistration;
-const Movel::DataRegistration kSmpFlaggedRegistration = {&kSmpFlaggedDataTypeInfo, &Smp::Flagged::_layout};
+const Movel::DataRegistration kSmpFlaggedRegistration = {&kSmpFlaggedDataTypeInfo, Movel::LayoutFunctions<Smp::Flagged>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Flagged>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[8]); }
 
@@ -481,7 +485,7 @@ const Movel::PropertyInfo kSmpMachineProperties[] = {
 extern const Movel::DataTypeInfo kSmpMachineDataTypeInfo;
 const Movel::DataTypeInfo kSmpMachineDataTypeInfo = {
     &gSmpMachineTypeInfo, &gTydefDynamicDataTypeInfo, kSmpMachineProperties,
-    &Movel::LayoutFunctions<Smp::Machine>::Get, &Movel::LayoutFunctions<Smp::Machine>::Peek, &Movel::LayoutFunctions<Smp::Machine>::Set, &Movel::LayoutFunctions<Smp::Machine>::Swap, &Movel::LayoutFunctions<Smp::Machine>::IsSet, &Movel::LayoutFunctions<Smp::Machine>::Unset, &Smp::Machine::_CreateObject, &Smp::Machine::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Machine>::Get, &Movel::LayoutFunctions<Smp::Machine>::Peek, &Movel::LayoutFunctions<Smp::Machine>::Set, &Movel::LayoutFunctions<Smp::Machine>::Swap, &Movel::LayoutFunctions<Smp::Machine>::IsSet, &Movel::LayoutFunctions<Smp::Machine>::Unset, Movel::LayoutFunctions<Smp::Machine>::kCreateObject, Movel::LayoutFunctions<Smp::Machine>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Machine::_fields[] = {
@@ -519,6 +523,7 @@ Smp::Machine::~Machine() { Movel::ReleaseFields(this, _layout); }
 Movel::Any* Smp::Machine::_Clone() const { return new Machine(*this); }
 Movel::DataObject* Smp::Machine::_CreateObject() { return new Machine(); }
 Movel::Any* Smp::Machine::_CreateArray() { return new Movel::DataArray<Smp::Machine>(); }
+Smp::Base* Smp::Machine::EditDelete() { return Movel::GetOrCreateObject(delete_); }
 const Smp::Base* Smp::Machine::PeekDelete() const { return delete_; }
 void Smp::Machine::SetDelete(Smp::Base* value) { Movel::AssignObject(delete_, value); }
 void Smp::Machine::SwapDelete(Basekit::Ref<Smp::Base>* const ref) { delete_ = ref->ExchangeRaw(delete_); }
@@ -539,7 +544,7 @@ void Smp::Machine::_DiffProperties(const Movel::Any* _other, const std::string& 
 unsigned Smp::Machine::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpMachineRegistration;
-const Movel::DataRegistration kSmpMachineRegistration = {&kSmpMachineDataTypeInfo, &Smp::Machine::_layout};
+const Movel::DataRegistration kSmpMachineRegistration = {&kSmpMachineDataTypeInfo, Movel::LayoutFunctions<Smp::Machine>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Machine>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[9]); }
 

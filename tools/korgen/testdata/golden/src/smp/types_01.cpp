@@ -34,7 +34,7 @@ const Movel::PropertyInfo kSmpSampleFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpSampleFaultDataTypeInfo = {
     &gSmpSampleFaultTypeInfo, &gTydefMethodFaultTypeInfo, kSmpSampleFaultProperties,
-    &Movel::LayoutFunctions<Smp::SampleFault>::Get, &Movel::LayoutFunctions<Smp::SampleFault>::Peek, &Movel::LayoutFunctions<Smp::SampleFault>::Set, &Movel::LayoutFunctions<Smp::SampleFault>::Swap, &Movel::LayoutFunctions<Smp::SampleFault>::IsSet, &Movel::LayoutFunctions<Smp::SampleFault>::Unset, &Smp::SampleFault::_CreateObject, &Smp::SampleFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::SampleFault>::Get, &Movel::LayoutFunctions<Smp::SampleFault>::Peek, &Movel::LayoutFunctions<Smp::SampleFault>::Set, &Movel::LayoutFunctions<Smp::SampleFault>::Swap, &Movel::LayoutFunctions<Smp::SampleFault>::IsSet, &Movel::LayoutFunctions<Smp::SampleFault>::Unset, Movel::LayoutFunctions<Smp::SampleFault>::kCreateObject, Movel::LayoutFunctions<Smp::SampleFault>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::SampleFault::_fields[] = {
@@ -66,7 +66,7 @@ void Smp::SampleFault::_DiffProperties(const Movel::Any* _other, const std::stri
 unsigned Smp::SampleFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpSampleFaultRegistration;
-const Movel::DataRegistration kSmpSampleFaultRegistration = {&kSmpSampleFaultDataTypeInfo, &Smp::SampleFault::_layout};
+const Movel::DataRegistration kSmpSampleFaultRegistration = {&kSmpSampleFaultDataTypeInfo, Movel::LayoutFunctions<Smp::SampleFault>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::SampleFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[10]); }
 
@@ -80,7 +80,7 @@ const Movel::PropertyInfo kSmpStateFaultProperties[] = {
 extern const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo;
 const Movel::DataTypeInfo kSmpStateFaultDataTypeInfo = {
     &gSmpStateFaultTypeInfo, &gTydefRuntimeFaultTypeInfo, kSmpStateFaultProperties,
-    &Movel::LayoutFunctions<Smp::StateFault>::Get, &Movel::LayoutFunctions<Smp::StateFault>::Peek, &Movel::LayoutFunctions<Smp::StateFault>::Set, &Movel::LayoutFunctions<Smp::StateFault>::Swap, &Movel::LayoutFunctions<Smp::StateFault>::IsSet, &Movel::LayoutFunctions<Smp::StateFault>::Unset, &Smp::StateFault::_CreateObject, &Smp::StateFault::_CreateArray,
+    &Movel::LayoutFunctions<Smp::StateFault>::Get, &Movel::LayoutFunctions<Smp::StateFault>::Peek, &Movel::LayoutFunctions<Smp::StateFault>::Set, &Movel::LayoutFunctions<Smp::StateFault>::Swap, &Movel::LayoutFunctions<Smp::StateFault>::IsSet, &Movel::LayoutFunctions<Smp::StateFault>::Unset, Movel::LayoutFunctions<Smp::StateFault>::kCreateObject, Movel::LayoutFunctions<Smp::StateFault>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::StateFault::_fields[] = {
@@ -106,7 +106,7 @@ void Smp::StateFault::_DiffProperties(const Movel::Any* _other, const std::strin
 unsigned Smp::StateFault::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpStateFaultRegistration;
-const Movel::DataRegistration kSmpStateFaultRegistration = {&kSmpStateFaultDataTypeInfo, &Smp::StateFault::_layout};
+const Movel::DataRegistration kSmpStateFaultRegistration = {&kSmpStateFaultDataTypeInfo, Movel::LayoutFunctions<Smp::StateFault>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::StateFault>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[11]); }
 
@@ -116,7 +116,7 @@ namespace kortypes_detail {
 extern const Movel::DataTypeInfo kSmpBadValueDataTypeInfo;
 const Movel::DataTypeInfo kSmpBadValueDataTypeInfo = {
     &gSmpBadValueTypeInfo, &gTydefFaultInvalidArgumentTypeInfo, kortypes_detail::kNoProperties,
-    kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, &Smp::BadValue::_CreateObject, &Smp::BadValue::_CreateArray,
+    kortypes_detail::NoPropGet, kortypes_detail::NoPropPeek, kortypes_detail::NoPropSet, kortypes_detail::NoPropSwap, kortypes_detail::NoPropIsSet, kortypes_detail::NoPropUnset, Movel::LayoutFunctions<Smp::BadValue>::kCreateObject, Movel::LayoutFunctions<Smp::BadValue>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::DataLayout Smp::BadValue::_layout = {&Movel::Fault::InvalidArgument::_layout, kortypes_detail::kNoProperties, nullptr, 0, sizeof(BadValue), 0x0};
@@ -128,7 +128,7 @@ void Smp::BadValue::Exception::Throw() const { throw Exception(*this); }
 void Smp::BadValue::Throw() { throw Exception(this); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpBadValueRegistration;
-const Movel::DataRegistration kSmpBadValueRegistration = {&kSmpBadValueDataTypeInfo, &Smp::BadValue::_layout};
+const Movel::DataRegistration kSmpBadValueRegistration = {&kSmpBadValueDataTypeInfo, Movel::LayoutFunctions<Smp::BadValue>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::BadValue>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[12]); }
 
@@ -286,7 +286,7 @@ const Movel::PropertyInfo kSmpTaskInfoProperties[] = {
 extern const Movel::DataTypeInfo kSmpTaskInfoDataTypeInfo;
 const Movel::DataTypeInfo kSmpTaskInfoDataTypeInfo = {
     &gSmpTaskInfoTypeInfo, &gTydefDynamicDataTypeInfo, kSmpTaskInfoProperties,
-    &Movel::LayoutFunctions<Smp::Task::Info>::Get, &Movel::LayoutFunctions<Smp::Task::Info>::Peek, &Movel::LayoutFunctions<Smp::Task::Info>::Set, &Movel::LayoutFunctions<Smp::Task::Info>::Swap, &Movel::LayoutFunctions<Smp::Task::Info>::IsSet, &Movel::LayoutFunctions<Smp::Task::Info>::Unset, &Smp::Task::Info::_CreateObject, &Smp::Task::Info::_CreateArray,
+    &Movel::LayoutFunctions<Smp::Task::Info>::Get, &Movel::LayoutFunctions<Smp::Task::Info>::Peek, &Movel::LayoutFunctions<Smp::Task::Info>::Set, &Movel::LayoutFunctions<Smp::Task::Info>::Swap, &Movel::LayoutFunctions<Smp::Task::Info>::IsSet, &Movel::LayoutFunctions<Smp::Task::Info>::Unset, Movel::LayoutFunctions<Smp::Task::Info>::kCreateObject, Movel::LayoutFunctions<Smp::Task::Info>::kCreateArray,
     0};
 }  // namespace kortypes_detail
 const Movel::FieldInfo Smp::Task::Info::_fields[] = {
@@ -335,7 +335,7 @@ void Smp::Task::Info::_DiffProperties(const Movel::Any* _other, const std::strin
 unsigned Smp::Task::Info::_GetSize(Movel::RoundFn _round) const { return Movel::FieldsSize(this, _layout, _round); }
 namespace kortypes_detail {
 extern const Movel::DataRegistration kSmpTaskInfoRegistration;
-const Movel::DataRegistration kSmpTaskInfoRegistration = {&kSmpTaskInfoDataTypeInfo, &Smp::Task::Info::_layout};
+const Movel::DataRegistration kSmpTaskInfoRegistration = {&kSmpTaskInfoDataTypeInfo, Movel::LayoutFunctions<Smp::Task::Info>::kLayout};
 }  // namespace kortypes_detail
 template <> Movel::DataObjectType* Movel::GetDoType<Smp::Task::Info>() { return static_cast<Movel::DataObjectType*>(kortypes_detail::SmpSlots[13]); }
 
@@ -447,14 +447,13 @@ template <> Movel::ManagedObjectType* Movel::GetMoType<Smp::Folder>() { return s
 
 // managed smp.Idle
 const Movel::TypeInfo gSmpIdleTypeInfo = {18, "smp.Idle", "Idle", "smp.version.v2"};
-Movel::ManagedMethod* gSmpIdleMethodObjects[1] = {};
 namespace kortypes_detail {
 Movel::Stub* kSmpIdleCreateStub(Movel::MoRef*, Movel::StubAdapter*, Movel::RequestContext*);
 extern const Movel::ManagedTypeInfo kSmpIdleManagedTypeInfo;
 const Movel::ManagedTypeInfo kSmpIdleManagedTypeInfo = {
     &gSmpIdleTypeInfo, &gTydefManagedObjectTypeInfo, kortypes_detail::kNoProperties, kortypes_detail::kNoMethods,
     NoDispatch, kSmpIdleCreateStub,
-    gSmpIdleMethodObjects};
+    nullptr};
 }  // namespace kortypes_detail
 Movel::ManagedObjectType* Smp::Idle::_GetType() const { return Movel::GetMoType<Smp::Idle>(); }
 Smp::IdleStub::IdleStub(Movel::MoRef* ref, Movel::StubAdapter* adapter, Movel::RequestContext* context)

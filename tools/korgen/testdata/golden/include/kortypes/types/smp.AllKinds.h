@@ -33,15 +33,19 @@ class KOR_API AllKinds : public Movel::DynamicData {
   const Smp::Base* PeekReqData() const;
   void SetReqData(Smp::Base* value);
   void SwapReqData(Basekit::Ref<Smp::Base>* const ref);
+  Smp::Base* EditReqData();
   const Smp::Base* PeekOptData() const;
   void SetOptData(Smp::Base* value);
   void SwapOptData(Basekit::Ref<Smp::Base>* const ref);
+  Smp::Base* EditOptData();
   const Smp::SampleFault* PeekReqFault() const;
   void SetReqFault(Smp::SampleFault* value);
   void SwapReqFault(Basekit::Ref<Smp::SampleFault>* const ref);
+  Smp::SampleFault* EditReqFault();
   const Smp::SampleFault* PeekOptFault() const;
   void SetOptFault(Smp::SampleFault* value);
   void SwapOptFault(Basekit::Ref<Smp::SampleFault>* const ref);
+  Smp::SampleFault* EditOptFault();
   const Movel::MoRef* PeekReqRef() const;
   void SetReqRef(Movel::MoRef* value);
   void SwapReqRef(Basekit::Ref<Movel::MoRef>* const ref);
@@ -85,15 +89,22 @@ class KOR_API AllKinds : public Movel::DynamicData {
   void SetEnumList(Movel::Array<Smp::Color>* value);
   void SwapEnumList(Basekit::Ref<Movel::Array<Smp::Color>>* const ref);
   Movel::Array<Smp::Color>* GetEnumList() const;
+  // A deep copy.
+  Basekit::Ref<AllKinds> Clone() const { return Basekit::Ref<AllKinds>(static_cast<AllKinds*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   std::string reqString;
-  std::string* optString = nullptr;
+  Movel::OptionalString optString;
   bool reqBool{};
   Basekit::Optional<bool> optBool;
   signed char reqByte{};

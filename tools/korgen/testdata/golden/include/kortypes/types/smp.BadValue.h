@@ -31,9 +31,14 @@ class KOR_API BadValue : public Movel::Fault::InvalidArgument {
   Movel::Type* _GetType() const override { return Movel::GetDoType<BadValue>(); }
   Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<BadValue>(); }
   Movel::Any* _Clone() const override;
+  // A deep copy.
+  Basekit::Ref<BadValue> Clone() const { return Basekit::Ref<BadValue>(static_cast<BadValue*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();

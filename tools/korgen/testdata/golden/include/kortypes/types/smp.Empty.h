@@ -18,9 +18,14 @@ class KOR_API Empty : public Movel::DynamicData {
   Movel::Type* _GetType() const override { return Movel::GetDoType<Empty>(); }
   Movel::DataObjectType* _GetDataType() const override { return Movel::GetDoType<Empty>(); }
   Movel::Any* _Clone() const override;
+  // A deep copy.
+  Basekit::Ref<Empty> Clone() const { return Basekit::Ref<Empty>(static_cast<Empty*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();

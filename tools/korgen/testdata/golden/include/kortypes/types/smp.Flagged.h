@@ -39,22 +39,25 @@ class KOR_API Flagged : public Movel::DynamicData {
   void SetSamples(Movel::Array<long long>* value);
   void SwapSamples(Basekit::Ref<Movel::Array<long long>>* const ref);
   Movel::Array<long long>* GetSamples() const;
+  // A deep copy.
+  Basekit::Ref<Flagged> Clone() const { return Basekit::Ref<Flagged>(static_cast<Flagged*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
-
- private:
   mutable std::atomic<Movel::DataArray<Movel::DynamicProperty>*> dynamicProperty_{nullptr};
   mutable std::atomic<Movel::DataArray<Smp::Base>*> items_{nullptr};
 
  public:
-  std::string* current = nullptr;
+  Movel::OptionalString current;
   std::string target;
-  std::string* password = nullptr;
+  Movel::OptionalString password;
   std::string pin;
   long long counter{};
 
@@ -64,7 +67,7 @@ class KOR_API Flagged : public Movel::DynamicData {
  public:
   std::string label;
   std::string owner;
-  std::string* optLabel = nullptr;
+  Movel::OptionalString optLabel;
 
  protected:
   // Deep copy, reached through _Clone.

@@ -5,7 +5,6 @@
 #include "kortypes/base.h"
 
 KOR_API extern const Movel::TypeInfo gSmpIdleTypeInfo;
-KOR_API extern Movel::ManagedMethod* gSmpIdleMethodObjects[1];
 
 namespace Smp { class Idle; }
 template <>

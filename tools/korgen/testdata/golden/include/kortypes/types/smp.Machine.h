@@ -38,6 +38,7 @@ class KOR_API Machine : public Movel::DynamicData {
   const Smp::Base* PeekDelete() const;
   void SetDelete(Smp::Base* value);
   void SwapDelete(Basekit::Ref<Smp::Base>* const ref);
+  Smp::Base* EditDelete();
   const Movel::Any* PeekType() const;
   void SetType(Movel::Any* value);
   void SwapType(Basekit::Ref<Movel::Any>* const ref);
@@ -45,13 +46,20 @@ class KOR_API Machine : public Movel::DynamicData {
   void SetStates(Movel::Array<Smp::Machine::State>* value);
   void SwapStates(Basekit::Ref<Movel::Array<Smp::Machine::State>>* const ref);
   Movel::Array<Smp::Machine::State>* GetStates() const;
+  // A deep copy.
+  Basekit::Ref<Machine> Clone() const { return Basekit::Ref<Machine>(static_cast<Machine*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   std::string class_;
 
  private:
@@ -59,7 +67,7 @@ class KOR_API Machine : public Movel::DynamicData {
 
  public:
   Basekit::Optional<int> default_;
-  std::string* new_ = nullptr;
+  Movel::OptionalString new_;
   Smp::Color operator_{};
   int int_{};
 

@@ -24,13 +24,20 @@ class KOR_API Middle : public Smp::Base {
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
+  // A deep copy.
+  Basekit::Ref<Middle> Clone() const { return Basekit::Ref<Middle>(static_cast<Middle*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   int weight{};
 
  protected:

@@ -36,14 +36,21 @@ class KOR_API SampleFault : public Movel::MethodFault {
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
+  // A deep copy.
+  Basekit::Ref<SampleFault> Clone() const { return Basekit::Ref<SampleFault>(static_cast<SampleFault*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
-  std::string* reason = nullptr;
+
+ public:
+  Movel::OptionalString reason;
 
  protected:
   // Deep copy, reached through _Clone.

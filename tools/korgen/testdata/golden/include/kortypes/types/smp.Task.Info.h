@@ -34,13 +34,20 @@ class KOR_API Task::Info : public Movel::DynamicData {
   const Movel::LocalizableMessage* PeekDescription() const;
   void SetDescription(Movel::LocalizableMessage* value);
   void SwapDescription(Basekit::Ref<Movel::LocalizableMessage>* const ref);
+  // A deep copy.
+  Basekit::Ref<Info> Clone() const { return Basekit::Ref<Info>(static_cast<Info*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   std::string key;
   Smp::Machine::State state{};
   Basekit::Optional<int> progress;

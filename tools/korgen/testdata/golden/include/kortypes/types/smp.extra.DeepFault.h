@@ -37,13 +37,20 @@ class KOR_API DeepFault : public Smp::SampleFault {
   bool _IsEqual(const Movel::Any* other, bool lenient) const override;
   void _DiffProperties(const Movel::Any* other, const std::string& prefix,
                        Movel::PropertyDiffSet& set) const override;
+  // A deep copy.
+  Basekit::Ref<DeepFault> Clone() const { return Basekit::Ref<DeepFault>(static_cast<DeepFault*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   int code{};
 
  protected:

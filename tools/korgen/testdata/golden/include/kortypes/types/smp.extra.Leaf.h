@@ -31,13 +31,20 @@ class KOR_API Leaf : public Smp::Middle {
   const Movel::MoRef* PeekFolder() const;
   void SetFolder(Movel::MoRef* value);
   void SwapFolder(Basekit::Ref<Movel::MoRef>* const ref);
+  // A deep copy.
+  Basekit::Ref<Leaf> Clone() const { return Basekit::Ref<Leaf>(static_cast<Leaf*>(_Clone())); }
 
+ private:
   // How the class holds its own members, for the runtime's table-driven
-  // operations and the descriptor's property functions. Not exported.
+  // operations and the descriptor's property functions: reached only
+  // through Movel::LayoutFunctions. Not exported.
+  template <class> friend struct Movel::LayoutFunctions;
   KOR_HIDDEN static const Movel::FieldInfo _fields[];
   KOR_HIDDEN static const Movel::DataLayout _layout;
   KOR_HIDDEN static Movel::DataObject* _CreateObject();
   KOR_HIDDEN static Movel::Any* _CreateArray();
+
+ public:
   short depth{};
 
  private:
