@@ -1,11 +1,9 @@
-// The XML encoding. Writing is done by hand into one string; reading goes
-// through libxml2's streaming reader, set up for untrusted input: no network,
-// no external entities, no entity substitution, the library's own size and
-// depth limits kept, and any document type declaration or entity reference
-// refused outright.
-#include <libxml/parser.h>
-#include <libxml/xmlerror.h>
-#include <libxml/xmlreader.h>
+// The XML encoding. Writing is done by hand into one string; reading parses
+// the document with pugixml, which builds its tree without recursion and
+// never expands or fetches entities, after a scan that refuses document type
+// declarations, entity references other than the predefined ones, and more
+// markup than the element limit allows.
+#include <pugixml.hpp>
 
 #include <cstring>
 #include <mutex>
@@ -299,269 +297,226 @@ class XmlWriter {
 // ---------------------------------------------------------------------------
 // Reading
 
-void InitLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] { xmlInitParser(); });
+bool IsBlank(const char* s) {
+  for (; *s; ++s) {
+    if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+  }
+  return true;
 }
 
-class XmlReader {
+// The name without its prefix.
+std::string_view LocalName(const char* qname) {
+  std::string_view n(qname);
+  const std::size_t colon = n.find(':');
+  return colon == std::string_view::npos ? n : n.substr(colon + 1);
+}
+
+// A parsed document. The parser builds the tree without recursion; before
+// it runs, the raw text is checked for what the decoder refuses: entity
+// references other than the five predefined ones and character references
+// (the parser would keep unknown ones as text), and more markup than the
+// element limit allows (which bounds the tree's memory).
+class XmlInput {
  public:
-  XmlReader(DecodeContext& ctx, std::string_view document) : ctx_(ctx) {
+  XmlInput(DecodeContext& ctx, std::string_view document) : ctx_(ctx) {
     ctx_.CheckMessage(document.size());
     if (document.empty()) ctx_.Fail(WireError::Kind::kTruncated, "the document is empty");
-    InitLibrary();
-    // No network, no loading of external subsets or entities, no entity
-    // substitution; CDATA sections arrive as text. XML_PARSE_HUGE stays off,
-    // which keeps the library's own limits on names, texts and depth.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_NOWARNING;
-    reader_ = xmlReaderForMemory(document.data(), static_cast<int>(document.size()), nullptr,
-                                 "UTF-8", options);
-    if (!reader_) ctx_.Fail(WireError::Kind::kMalformed, "the XML reader could not start");
-    xmlTextReaderSetStructuredErrorHandler(reader_, &XmlReader::OnError, this);
-  }
-  ~XmlReader() {
-    if (reader_) xmlFreeTextReader(reader_);
-  }
-  XmlReader(const XmlReader&) = delete;
-  XmlReader& operator=(const XmlReader&) = delete;
-
-  // Advances one node; false at the end of the document.
-  bool Read() {
-    const int r = xmlTextReaderRead(reader_);
-    if (r < 0 || !error_.empty()) FailParse();
-    if (r == 0) return false;
-    const int type = xmlTextReaderNodeType(reader_);
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE || type == XML_READER_TYPE_ENTITY_REFERENCE ||
-        type == XML_READER_TYPE_ENTITY) {
-      ctx_.Fail(WireError::Kind::kForbidden,
-                "document type declarations and entity references are not accepted");
+    Prescan(document);
+    const unsigned options = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                             pugi::parse_wconv_attribute | pugi::parse_doctype;
+    const pugi::xml_parse_result result =
+        doc_.load_buffer(document.data(), document.size(), options, pugi::encoding_utf8);
+    if (!result) {
+      WireError::Kind kind = WireError::Kind::kMalformed;
+      if (result.status == pugi::status_bad_doctype) {
+        kind = WireError::Kind::kForbidden;
+      } else if (result.status == pugi::status_no_document_element ||
+                 static_cast<std::size_t>(result.offset) + 1 >= document.size()) {
+        kind = WireError::Kind::kTruncated;
+      }
+      ctx_.Fail(kind, std::string(result.description()) + " at offset " + std::to_string(result.offset));
     }
-    return true;
-  }
-
-  int Type() const { return xmlTextReaderNodeType(reader_); }
-  bool IsEmpty() const { return xmlTextReaderIsEmptyElement(reader_) == 1; }
-  std::string_view Name() const {
-    const xmlChar* n = xmlTextReaderConstLocalName(reader_);
-    return n ? std::string_view(reinterpret_cast<const char*>(n)) : std::string_view();
-  }
-
-  // Moves to the root element.
-  void Root() {
-    while (true) {
-      if (!Read()) ctx_.Fail(WireError::Kind::kTruncated, "the document has no root element");
-      const int type = Type();
-      if (type == XML_READER_TYPE_ELEMENT) break;
-      if (type == XML_READER_TYPE_TEXT) ctx_.Fail(WireError::Kind::kMalformed, "text before the root element");
+    int roots = 0;
+    for (pugi::xml_node n = doc_.first_child(); n; n = n.next_sibling()) {
+      switch (n.type()) {
+        case pugi::node_doctype:
+          ctx_.Fail(WireError::Kind::kForbidden, "document type declarations are not accepted");
+        case pugi::node_element:
+          root_ = n;
+          ++roots;
+          break;
+        case pugi::node_pcdata:
+        case pugi::node_cdata:
+          if (!IsBlank(n.value())) ctx_.Fail(WireError::Kind::kMalformed, "text outside the root element");
+          break;
+        default:
+          break;
+      }
     }
+    if (roots == 0) ctx_.Fail(WireError::Kind::kTruncated, "the document has no root element");
+    if (roots > 1) ctx_.Fail(WireError::Kind::kMalformed, "content after the root element");
     ctx_.CountElement();
   }
 
-  // After the root element: nothing but comments and white space.
-  void End() {
-    while (Read()) {
-      const int type = Type();
-      if (type == XML_READER_TYPE_ELEMENT || type == XML_READER_TYPE_TEXT) {
-        ctx_.Fail(WireError::Kind::kMalformed, "content after the root element");
-      }
-    }
-  }
-
-  // From a start element or a child's end: the next child start element, or
-  // false at the parent's end element.
-  bool NextChild() {
-    while (true) {
-      if (!Read()) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside an element");
-      switch (Type()) {
-        case XML_READER_TYPE_ELEMENT:
-          ctx_.CountElement();
-          return true;
-        case XML_READER_TYPE_END_ELEMENT:
-          return false;
-        case XML_READER_TYPE_TEXT:
-        case XML_READER_TYPE_CDATA:
-          if (!IsBlank(Value())) ctx_.Fail(WireError::Kind::kWrongType, "text where elements are expected");
-          break;
-        default:
-          break;  // white space, comments, processing instructions
-      }
-    }
-  }
-
-  // The text of the current (start) element; leaves the reader on its end.
-  std::string_view Text() {
-    text_.clear();
-    if (IsEmpty()) return text_;
-    while (true) {
-      if (!Read()) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside a text");
-      switch (Type()) {
-        case XML_READER_TYPE_TEXT:
-        case XML_READER_TYPE_CDATA:
-        case XML_READER_TYPE_WHITESPACE:
-        case XML_READER_TYPE_SIGNIFICANT_WHITESPACE: {
-          std::string_view v = Value();
-          ctx_.CheckString(text_.size() + v.size());
-          text_.append(v.data(), v.size());
-          break;
-        }
-        case XML_READER_TYPE_END_ELEMENT:
-          return text_;
-        case XML_READER_TYPE_ELEMENT:
-          ctx_.CountElement();
-          ctx_.Fail(WireError::Kind::kWrongType, "an element where a value is expected");
-        default:
-          break;
-      }
-    }
-  }
-
-  // Skips the current element and everything in it, counting its elements.
-  void Skip() {
-    if (IsEmpty()) return;
-    const int depth = xmlTextReaderDepth(reader_);
-    while (true) {
-      if (!Read()) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside an element");
-      const int type = Type();
-      if (type == XML_READER_TYPE_ELEMENT) {
-        ctx_.CountElement();
-        if (xmlTextReaderDepth(reader_) - depth + ctx_.Depth() > ctx_.Options().limits.maxDepth) {
-          ctx_.Fail(WireError::Kind::kLimit, "nesting deeper than " +
-                                                 std::to_string(ctx_.Options().limits.maxDepth) +
-                                                 " levels");
-        }
-      } else if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(reader_) == depth) {
-        return;
-      }
-    }
-  }
-
-  struct Attributes {
-    std::string xsiType;
-    std::string type;
-    std::string serverGuid;
-    bool hasXsiType = false;
-    bool hasType = false;
-    bool hasServerGuid = false;
-    bool nil = false;
-  };
-
-  // The attributes the encoding uses; others are ignored.
-  void ReadAttributes(Attributes& a) {
-    a = Attributes{};
-    if (xmlTextReaderHasAttributes(reader_) != 1) return;
-    while (xmlTextReaderMoveToNextAttribute(reader_) == 1) {
-      const auto* ns = reinterpret_cast<const char*>(xmlTextReaderConstNamespaceUri(reader_));
-      std::string_view name = Name();
-      std::string_view value = Value();
-      ctx_.CheckString(value.size());
-      if (ns && std::strcmp(ns, kXsiNamespace) == 0) {
-        if (name == "type") {
-          a.xsiType = std::string(StripPrefix(value));
-          a.hasXsiType = true;
-        } else if (name == "nil") {
-          a.nil = value == "true" || value == "1";
-        }
-      } else if (!ns) {
-        if (name == "type") {
-          a.type = std::string(value);
-          a.hasType = true;
-        } else if (name == "serverGuid") {
-          a.serverGuid = std::string(value);
-          a.hasServerGuid = true;
-        }
-      }
-    }
-    xmlTextReaderMoveToElement(reader_);
-  }
+  pugi::xml_node Root() const { return root_; }
 
  private:
-  static std::string_view StripPrefix(std::string_view qname) {
-    const std::size_t colon = qname.find(':');
-    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
-  }
-  static bool IsBlank(std::string_view s) {
-    for (char c : s) {
-      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
-    }
-    return true;
-  }
-  std::string_view Value() const {
-    const xmlChar* v = xmlTextReaderConstValue(reader_);
-    return v ? std::string_view(reinterpret_cast<const char*>(v)) : std::string_view();
-  }
-
-  static void OnError(void* self, xmlErrorPtr error) {
-    auto* r = static_cast<XmlReader*>(self);
-    if (!error || !r->error_.empty()) return;
-    r->errorCode_ = error->code;
-    r->error_ = error->message ? error->message : "error";
-    while (!r->error_.empty() && (r->error_.back() == '\n' || r->error_.back() == ' ')) {
-      r->error_.pop_back();
-    }
-    r->errorLine_ = error->line;
-  }
-
-  [[noreturn]] void FailParse() {
-    std::string what = error_.empty() ? "the XML parser failed" : error_;
-    WireError::Kind kind = WireError::Kind::kMalformed;
-    switch (errorCode_) {
-      case XML_ERR_DOCUMENT_EMPTY:
-      case XML_ERR_TAG_NOT_FINISHED:
-      case XML_ERR_LTSLASH_REQUIRED:
-      case XML_ERR_GT_REQUIRED:
-      case XML_ERR_ATTRIBUTE_NOT_FINISHED:
-      case XML_ERR_ATTRIBUTE_WITHOUT_VALUE:
-      case XML_ERR_LITERAL_NOT_FINISHED:
-      case XML_ERR_COMMENT_NOT_FINISHED:
-      case XML_ERR_CDATA_NOT_FINISHED:
-      case XML_ERR_NAME_REQUIRED:
-        kind = WireError::Kind::kTruncated;
-        break;
-      case XML_ERR_UNDECLARED_ENTITY:
-      case XML_WAR_UNDECLARED_ENTITY:
-      case XML_ERR_ENTITY_LOOP:
-      case XML_ERR_ENTITY_BOUNDARY:
-        kind = WireError::Kind::kForbidden;
-        break;
-      case XML_ERR_INTERNAL_ERROR:
-        if (what.find("Huge input lookup") != std::string::npos ||
-            what.find("Excessive depth") != std::string::npos) {
-          kind = WireError::Kind::kLimit;
+  void Prescan(std::string_view d) {
+    const char* p = d.data();
+    const char* end = p + d.size();
+    std::size_t tags = 0;
+    const std::size_t maxTags = 2 * ctx_.Options().limits.maxElements + 16;
+    for (; p != end; ++p) {
+      if (*p == '<') {
+        if (++tags > maxTags) {
+          ctx_.Fail(WireError::Kind::kLimit, "more than " +
+                                                 std::to_string(ctx_.Options().limits.maxElements) +
+                                                 " elements");
         }
-        break;
-      default:
-        break;
+        if (end - p >= 2 && p[1] == '!' && end - p >= 9 && std::memcmp(p, "<!DOCTYPE", 9) == 0) {
+          ctx_.Fail(WireError::Kind::kForbidden, "document type declarations are not accepted");
+        }
+      } else if (*p == '&') {
+        const char* q = p + 1;
+        while (q != end && *q != ';' && q - p < 12) ++q;
+        if (q == end) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside a reference");
+        const std::string_view name(p + 1, static_cast<std::size_t>(q - p - 1));
+        if (*q != ';' || !(name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
+                           name == "apos" || (!name.empty() && name[0] == '#'))) {
+          ctx_.Fail(WireError::Kind::kForbidden,
+                    "entity references are not accepted (offset " + std::to_string(p - d.data()) + ")");
+        }
+      }
     }
-    if (errorLine_ > 0) what += " (line " + std::to_string(errorLine_) + ")";
-    ctx_.Fail(kind, what);
   }
 
   DecodeContext& ctx_;
-  xmlTextReaderPtr reader_ = nullptr;
-  std::string text_;
-  std::string error_;
-  int errorCode_ = 0;
-  int errorLine_ = 0;
+  pugi::xml_document doc_;
+  pugi::xml_node root_;
 };
 
 class XmlDecoder {
  public:
-  XmlDecoder(DecodeContext& ctx, XmlReader& r) : ctx_(ctx), r_(r) {}
+  explicit XmlDecoder(DecodeContext& ctx) : ctx_(ctx) {}
 
-  // The value of the current element in a place of the given slot (not an
-  // array). Leaves the reader on the element's end.
-  Basekit::Ref<Any> Single(const Slot& declared) {
-    XmlReader::Attributes a;
-    r_.ReadAttributes(a);
+  struct Attributes {
+    const char* xsiType = nullptr;
+    const char* type = nullptr;
+    const char* serverGuid = nullptr;
+    bool nil = false;
+  };
+
+  // The attributes the encoding uses; others are ignored.
+  Attributes ReadAttributes(pugi::xml_node n) {
+    Attributes a;
+    for (pugi::xml_attribute at = n.first_attribute(); at; at = at.next_attribute()) {
+      const char* name = at.name();
+      const char* colon = std::strchr(name, ':');
+      ctx_.CheckString(std::strlen(at.value()));
+      if (!colon) {
+        if (std::strcmp(name, "type") == 0) {
+          a.type = at.value();
+        } else if (std::strcmp(name, "serverGuid") == 0) {
+          a.serverGuid = at.value();
+        }
+        continue;
+      }
+      const std::string_view prefix(name, static_cast<std::size_t>(colon - name));
+      if (prefix == "xmlns") continue;
+      const bool isType = std::strcmp(colon + 1, "type") == 0;
+      const bool isNil = std::strcmp(colon + 1, "nil") == 0;
+      if ((!isType && !isNil) || !IsXsiPrefix(n, prefix)) continue;
+      if (isType) {
+        a.xsiType = at.value();
+        if (const char* c = std::strchr(a.xsiType, ':')) a.xsiType = c + 1;
+      } else {
+        a.nil = std::strcmp(at.value(), "true") == 0 || std::strcmp(at.value(), "1") == 0;
+      }
+    }
+    return a;
+  }
+
+  // The text of an element: its character data, no elements.
+  std::string_view Text(pugi::xml_node n) {
+    pugi::xml_node c = n.first_child();
+    if (!c) return std::string_view();
+    if (!c.next_sibling() && (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)) {
+      std::string_view v(c.value());
+      ctx_.CheckString(v.size());
+      return v;
+    }
+    text_.clear();
+    for (; c; c = c.next_sibling()) {
+      if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) {
+        text_ += c.value();
+        ctx_.CheckString(text_.size());
+      } else if (c.type() == pugi::node_element) {
+        ctx_.CountElement();
+        PathStep step(ctx_, LocalName(c.name()));
+        ctx_.Fail(WireError::Kind::kWrongType, "an element where a value is expected");
+      }
+    }
+    return text_;
+  }
+
+  // The next child element from c on (c included), refusing text between
+  // elements; null at the end.
+  pugi::xml_node NextElement(pugi::xml_node c) {
+    for (; c; c = c.next_sibling()) {
+      switch (c.type()) {
+        case pugi::node_element:
+          ctx_.CountElement();
+          return c;
+        case pugi::node_pcdata:
+        case pugi::node_cdata:
+          if (!IsBlank(c.value())) ctx_.Fail(WireError::Kind::kWrongType, "text where elements are expected");
+          break;
+        default:
+          break;
+      }
+    }
+    return pugi::xml_node();
+  }
+
+  // Counts the elements under n and checks their depth, without recursion.
+  void Skip(pugi::xml_node n) {
+    int depth = ctx_.Depth() + 1;
+    const int limit = ctx_.Options().limits.maxDepth;
+    pugi::xml_node c = n.first_child();
+    while (c) {
+      if (c.type() == pugi::node_element) {
+        ctx_.CountElement();
+        if (depth > limit) {
+          ctx_.Fail(WireError::Kind::kLimit, "nesting deeper than " + std::to_string(limit) + " levels");
+        }
+      }
+      if (c.first_child()) {
+        c = c.first_child();
+        ++depth;
+        continue;
+      }
+      while (c && !c.next_sibling() && c != n) {
+        c = c.parent();
+        --depth;
+      }
+      if (!c || c == n) break;
+      c = c.next_sibling();
+    }
+  }
+
+  // The value of element n in a place of the given slot (not an array).
+  Basekit::Ref<Any> Single(pugi::xml_node n, const Slot& declared) {
+    const Attributes a = ReadAttributes(n);
     if (a.nil) {
-      r_.Skip();
+      Skip(n);
       return nullptr;
     }
     Slot slot = declared;
-    if (a.hasXsiType) {
+    if (a.xsiType) {
       Slot named;
       if (!SlotOfWireName(a.xsiType, named)) {
-        ctx_.Fail(WireError::Kind::kUnknownType, "unknown type '" + a.xsiType.substr(0, 80) + "'");
+        ctx_.Fail(WireError::Kind::kUnknownType,
+                  "unknown type '" + std::string(a.xsiType).substr(0, 80) + "'");
       }
       CheckFits(named, declared, a.xsiType);
       slot = named;
@@ -573,120 +528,143 @@ class XmlDecoder {
       Slot element = slot;
       element.array = false;
       ArrayBuilder builder(element.kind, element.type);
-      if (!r_.IsEmpty()) {
-        int i = 0;
-        while (r_.NextChild()) {
-          PathStep step(ctx_, r_.Name(), i++);
-          Element(builder, element);
-        }
+      int i = 0;
+      for (pugi::xml_node c = NextElement(n.first_child()); c; c = NextElement(c.next_sibling())) {
+        PathStep step(ctx_, LocalName(c.name()), i++);
+        Element(c, builder, element);
       }
       return builder.Finish(ctx_);
     }
     switch (slot.kind) {
       case ValueKind::kData:
-        return Basekit::Ref<Any>(Data(static_cast<const DataObjectType*>(slot.type)).Get());
+        return Basekit::Ref<Any>(Data(n, static_cast<const DataObjectType*>(slot.type)).Get());
       case ValueKind::kMoRef:
-        return Basekit::Ref<Any>(Reference(a).Get());
+        return Basekit::Ref<Any>(Reference(n, a).Get());
       case ValueKind::kAny:
         ctx_.Fail(WireError::Kind::kWrongType, "a value of type anyType");
       default:
-        return BoxScalar(ctx_, slot.kind, slot.type, ScalarText{r_.Text(), slot.secret});
+        return BoxScalar(ctx_, slot.kind, slot.type, ScalarText{Text(n), slot.secret});
     }
   }
 
   // One element of an array.
-  void Element(ArrayBuilder& builder, const Slot& element) {
+  void Element(pugi::xml_node n, ArrayBuilder& builder, const Slot& element) {
     if (IsScalar(element.kind)) {
-      XmlReader::Attributes a;
-      r_.ReadAttributes(a);
-      builder.AddScalar(ctx_, ScalarText{r_.Text(), element.secret});
+      builder.AddScalar(ctx_, ScalarText{Text(n), element.secret});
     } else {
-      Basekit::Ref<Any> v = Single(element);
+      Basekit::Ref<Any> v = Single(n, element);
       builder.AddValue(ctx_, v);
     }
   }
 
-  Basekit::Ref<DataObject> Data(const DataObjectType* type) {
+  Basekit::Ref<DataObject> Data(pugi::xml_node n, const DataObjectType* type) {
     Basekit::Ref<DataObject> o(type->CreateInstance());
     if (!o) ctx_.Fail(WireError::Kind::kWrongType, "type " + type->GetWsdlName() + " cannot be made");
-    if (r_.IsEmpty()) return o;
     const Plan& plan = PlanOf(type);
-    std::vector<PendingArray> arrays;
-    std::vector<bool> seen(plan.members.size());
-    while (r_.NextChild()) {
-      const std::string_view name = r_.Name();
-      const int index = plan.Find(name);
+    PendingArray arrays[kInlineArrays];
+    int arrayCount = 0;
+    std::vector<PendingArray> moreArrays;
+    std::uint64_t seenBits[4] = {};
+    std::vector<bool> seenMore;
+    int hint = 0;
+    for (pugi::xml_node c = NextElement(n.first_child()); c; c = NextElement(c.next_sibling())) {
+      const std::string_view name = LocalName(c.name());
+      int index = -1;
+      // Elements come in declaration order: try the next member first.
+      if (hint < static_cast<int>(plan.members.size()) &&
+          plan.nameLengths[static_cast<std::size_t>(hint)] == name.size() &&
+          std::memcmp(plan.members[static_cast<std::size_t>(hint)].name, name.data(), name.size()) == 0) {
+        index = hint;
+      } else {
+        index = plan.Find(name);
+      }
       if (index < 0) {
         if (ctx_.Options().strict) {
           PathStep step(ctx_, name);
           ctx_.Fail(WireError::Kind::kUnknownElement,
-                    "type " + type->GetWsdlName() + " has no property '" + std::string(name) + "'");
+                    "type " + type->GetWsdlName() + " has no property '" + std::string(name.substr(0, 80)) + "'");
         }
-        r_.Skip();
+        PathStep step(ctx_, name);
+        Skip(c);
         continue;
       }
       const Member& m = plan.members[static_cast<std::size_t>(index)];
       if (!ctx_.Gate().Allows(m.version)) {
-        r_.Skip();  // newer than the version this side speaks
+        PathStep step(ctx_, name);
+        Skip(c);  // newer than the version this side speaks
         continue;
       }
       if (m.slot.array) {
+        hint = index;  // more elements of the same array may follow
         PendingArray* pending = nullptr;
-        for (PendingArray& entry : arrays) {
-          if (entry.index == index) pending = &entry;
+        for (int k = 0; k < arrayCount; ++k) {
+          if (arrays[k].index == index) pending = &arrays[k];
+        }
+        for (PendingArray& p : moreArrays) {
+          if (p.index == index) pending = &p;
         }
         Slot element = m.slot;
         element.array = false;
         if (!pending) {
-          arrays.push_back(PendingArray{index, ArrayBuilder(element.kind, element.type), 0});
-          pending = &arrays.back();
+          if (arrayCount < kInlineArrays) {
+            arrays[arrayCount] = PendingArray{index, ArrayBuilder(element.kind, element.type), 0};
+            pending = &arrays[arrayCount++];
+          } else {
+            moreArrays.push_back(PendingArray{index, ArrayBuilder(element.kind, element.type), 0});
+            pending = &moreArrays.back();
+          }
         }
         PathStep step(ctx_, m.name, pending->count++);
-        Element(pending->builder, element);
+        Element(c, pending->builder, element);
         continue;
       }
+      hint = index + 1;
       PathStep step(ctx_, m.name);
-      if (seen[static_cast<std::size_t>(index)]) {
-        ctx_.Fail(WireError::Kind::kMalformed, "the property is given twice");
-      }
-      seen[static_cast<std::size_t>(index)] = true;
-      if (IsScalar(m.slot.kind)) {
-        XmlReader::Attributes a;
-        r_.ReadAttributes(a);
-        if (a.nil) {
-          r_.Skip();
-          continue;
-        }
-        StoreMember(ctx_, o, m, ScalarText{r_.Text(), m.slot.secret});
+      const auto u = static_cast<std::size_t>(index);
+      bool seen;
+      if (u < 256) {
+        seen = seenBits[u / 64] >> (u % 64) & 1;
+        seenBits[u / 64] |= std::uint64_t{1} << (u % 64);
       } else {
-        Basekit::Ref<Any> v = Single(m.slot);
+        if (seenMore.size() < plan.members.size()) seenMore.resize(plan.members.size());
+        seen = seenMore[u];
+        seenMore[u] = true;
+      }
+      if (seen) ctx_.Fail(WireError::Kind::kMalformed, "the property is given twice");
+      if (IsScalar(m.slot.kind)) {
+        if (c.first_attribute() && ReadAttributes(c).nil) continue;
+        StoreMember(ctx_, o, m, ScalarText{Text(c), m.slot.secret});
+      } else {
+        Basekit::Ref<Any> v = Single(c, m.slot);
         StoreObjectMember(ctx_, o, m, v);
       }
     }
-    for (PendingArray& entry : arrays) {
+    auto finish = [&](PendingArray& entry) {
       const Member& m = plan.members[static_cast<std::size_t>(entry.index)];
       PathStep step(ctx_, m.name);
       Basekit::Ref<Any> array = entry.builder.Finish(ctx_);
       StoreObjectMember(ctx_, o, m, array);
-    }
+    };
+    for (int k = 0; k < arrayCount; ++k) finish(arrays[k]);
+    for (PendingArray& p : moreArrays) finish(p);
     return o;
   }
 
-  Basekit::Ref<MoRef> Reference(const XmlReader::Attributes& a) {
-    if (!a.hasType) ctx_.Fail(WireError::Kind::kMalformed, "a reference without its type attribute");
+  Basekit::Ref<MoRef> Reference(pugi::xml_node n, const Attributes& a) {
+    if (!a.type) ctx_.Fail(WireError::Kind::kMalformed, "a reference without its type attribute");
     const Type* t = FindTypeByWsdlName(a.type);
     if (!t || !t->IsManaged()) {
-      ctx_.Fail(WireError::Kind::kUnknownType, "unknown managed type '" + a.type.substr(0, 80) + "'");
+      ctx_.Fail(WireError::Kind::kUnknownType,
+                "unknown managed type '" + std::string(a.type).substr(0, 80) + "'");
     }
-    std::string id(r_.Text());
-    ctx_.CheckString(id.size());
+    std::string id(Text(n));
     auto* type = const_cast<ManagedObjectType*>(static_cast<const ManagedObjectType*>(t));
-    if (a.hasServerGuid) return Basekit::Ref<MoRef>(new MoRef(type, std::move(id), a.serverGuid));
+    if (a.serverGuid) return Basekit::Ref<MoRef>(new MoRef(type, std::move(id), a.serverGuid));
     return Basekit::Ref<MoRef>(new MoRef(type, std::move(id)));
   }
 
   // A named type must fit the declared place.
-  void CheckFits(const Slot& named, const Slot& declared, const std::string& name) {
+  void CheckFits(const Slot& named, const Slot& declared, const char* name) {
     if (declared.kind == ValueKind::kAny) return;
     bool fits = named.kind == declared.kind && named.array == declared.array;
     if (fits && named.kind == ValueKind::kData && declared.type) {
@@ -695,20 +673,34 @@ class XmlDecoder {
       fits = named.type == declared.type;
     }
     if (!fits) {
-      ctx_.Fail(WireError::Kind::kWrongType,
-                "a value of type " + name + " where " + WireTypeName(declared) + " is declared");
+      ctx_.Fail(WireError::Kind::kWrongType, "a value of type " + std::string(name).substr(0, 80) +
+                                                 " where " + WireTypeName(declared) + " is declared");
     }
   }
 
  private:
+  // True when prefix is bound to the schema-instance namespace at n.
+  static bool IsXsiPrefix(pugi::xml_node n, std::string_view prefix) {
+    char attr[64] = "xmlns:";
+    if (prefix.size() > sizeof attr - 7) return false;
+    std::memcpy(attr + 6, prefix.data(), prefix.size());
+    attr[6 + prefix.size()] = '\0';
+    for (; n; n = n.parent()) {
+      if (pugi::xml_attribute ns = n.attribute(attr)) return std::strcmp(ns.value(), kXsiNamespace) == 0;
+    }
+    return false;
+  }
+
   // An array property whose elements are being read.
   struct PendingArray {
-    int index;
-    ArrayBuilder builder;
-    int count;
+    int index = -1;
+    ArrayBuilder builder{ValueKind::kAny, nullptr};
+    int count = 0;
   };
+  static constexpr int kInlineArrays = 4;
+
   DecodeContext& ctx_;
-  XmlReader& r_;
+  std::string text_;
 };
 
 std::string FaultString(const MethodFault* fault) {
@@ -732,24 +724,22 @@ Slot ResultSlot(const ManagedMethod* method) {
   return SlotOf(result.GetTypeInfo(), result.GetFlags());
 }
 
-Basekit::Ref<MethodFault> ReadFaultBody(DecodeContext& ctx, XmlReader& r, XmlDecoder& d) {
+Basekit::Ref<MethodFault> ReadFaultBody(DecodeContext& ctx, XmlDecoder& d, pugi::xml_node root) {
   Basekit::Ref<MethodFault> fault;
-  PathStep root(ctx, "Fault");
-  if (r.IsEmpty()) ctx.Fail(WireError::Kind::kMalformed, "a fault without detail");
-  while (r.NextChild()) {
-    if (r.Name() != "detail") {
-      r.Skip();
+  PathStep step(ctx, "Fault");
+  for (pugi::xml_node c = d.NextElement(root.first_child()); c; c = d.NextElement(c.next_sibling())) {
+    if (LocalName(c.name()) != "detail") {
+      d.Skip(c);
       continue;
     }
     PathStep detail(ctx, "detail");
-    if (r.IsEmpty()) ctx.Fail(WireError::Kind::kMalformed, "an empty fault detail");
-    while (r.NextChild()) {
+    for (pugi::xml_node f = d.NextElement(c.first_child()); f; f = d.NextElement(f.next_sibling())) {
       if (fault) ctx.Fail(WireError::Kind::kMalformed, "a fault detail with two faults");
-      PathStep body(ctx, r.Name());
+      PathStep body(ctx, LocalName(f.name()));
       Slot slot;
       slot.kind = ValueKind::kData;
       slot.type = GetDoType<MethodFault>();
-      Basekit::Ref<Any> v = d.Single(slot);
+      Basekit::Ref<Any> v = d.Single(f, slot);
       fault = dynamic_cast<MethodFault*>(v.Get());
       if (!fault) ctx.Fail(WireError::Kind::kWrongType, "the fault detail is not a fault");
     }
@@ -779,16 +769,14 @@ std::string XmlEncodeValue(const Any* value, const EncodeOptions& options) {
 Basekit::Ref<Any> XmlDecodeValue(std::string_view document, const DecodeOptions& options,
                                  const Type* declared) {
   DecodeContext ctx(options);
-  XmlReader r(ctx, document);
-  XmlDecoder d(ctx, r);
-  r.Root();
+  XmlInput in(ctx, document);
+  XmlDecoder d(ctx);
   Basekit::Ref<Any> v;
   {
-    PathStep step(ctx, r.Name());
+    PathStep step(ctx, LocalName(in.Root().name()));
     Slot any;
-    v = d.Single(any);
+    v = d.Single(in.Root(), any);
   }
-  r.End();
   if (declared && v) {
     const Type* t = v->_GetType();
     const bool fits = t == declared ||
@@ -835,20 +823,19 @@ std::string XmlEncodeRequest(const MoRef* target, const ManagedMethod* method,
 
 WireRequest XmlDecodeRequest(std::string_view document, const DecodeOptions& options) {
   DecodeContext ctx(options);
-  XmlReader r(ctx, document);
-  XmlDecoder d(ctx, r);
-  r.Root();
+  XmlInput in(ctx, document);
+  XmlDecoder d(ctx);
   WireRequest request;
-  const std::string op(r.Name());
-  PathStep root(ctx, op);
-  if (r.IsEmpty() || !r.NextChild() || r.Name() != "_this") {
+  const pugi::xml_node root = in.Root();
+  const std::string op(LocalName(root.name()));
+  PathStep rootStep(ctx, op);
+  pugi::xml_node c = d.NextElement(root.first_child());
+  if (!c || LocalName(c.name()) != "_this") {
     ctx.Fail(WireError::Kind::kMalformed, "a request must begin with _this");
   }
   {
     PathStep step(ctx, "_this");
-    XmlReader::Attributes a;
-    r.ReadAttributes(a);
-    request.target = d.Reference(a);
+    request.target = d.Reference(c, d.ReadAttributes(c));
   }
   const ManagedObjectType* type = request.target->GetType();
   const ManagedMethod* method = type ? type->FindMethod(op) : nullptr;
@@ -862,8 +849,8 @@ WireRequest XmlDecodeRequest(std::string_view document, const DecodeOptions& opt
   request.args.resize(params.size());
   std::vector<std::pair<std::size_t, ArrayBuilder>> arrays;
   std::vector<int> counts(params.size());
-  while (r.NextChild()) {
-    const std::string_view name = r.Name();
+  for (c = d.NextElement(c.next_sibling()); c; c = d.NextElement(c.next_sibling())) {
+    const std::string_view name = LocalName(c.name());
     std::size_t index = params.size();
     for (std::size_t i = 0; i < params.size(); ++i) {
       if (name == params[i].GetName()) {
@@ -872,17 +859,18 @@ WireRequest XmlDecodeRequest(std::string_view document, const DecodeOptions& opt
       }
     }
     if (index == params.size()) {
+      PathStep step(ctx, name);
       if (options.strict) {
-        PathStep step(ctx, name);
         ctx.Fail(WireError::Kind::kUnknownElement, "operation " + op + " has no parameter '" +
                                                        std::string(name.substr(0, 80)) + "'");
       }
-      r.Skip();
+      d.Skip(c);
       continue;
     }
     const Parameter& p = params[index];
     if (!ctx.Gate().Allows(FindVersion(p.GetVersionName() ? p.GetVersionName() : ""))) {
-      r.Skip();
+      PathStep step(ctx, name);
+      d.Skip(c);
       continue;
     }
     Slot slot = SlotOf(p.GetTypeInfo(), p.GetFlags());
@@ -898,18 +886,17 @@ WireRequest XmlDecodeRequest(std::string_view document, const DecodeOptions& opt
         builder = &arrays.back().second;
       }
       PathStep step(ctx, p.GetName(), counts[index]++);
-      d.Element(*builder, element);
+      d.Element(c, *builder, element);
       continue;
     }
     PathStep step(ctx, p.GetName());
     if (request.args[index]) ctx.Fail(WireError::Kind::kMalformed, "the parameter is given twice");
-    request.args[index] = d.Single(slot);
+    request.args[index] = d.Single(c, slot);
   }
   for (auto& entry : arrays) {
     PathStep step(ctx, params[entry.first].GetName());
     request.args[entry.first] = entry.second.Finish(ctx);
   }
-  r.End();
   return request;
 }
 
@@ -939,21 +926,18 @@ std::string XmlEncodeResponse(const ManagedMethod* method, const Any* result,
 Basekit::Ref<Any> XmlDecodeResponse(std::string_view document, const ManagedMethod* method,
                                     const DecodeOptions& options) {
   DecodeContext ctx(options);
-  XmlReader r(ctx, document);
-  XmlDecoder d(ctx, r);
-  r.Root();
-  if (r.Name() == "Fault") {
-    Basekit::Ref<MethodFault> fault = ReadFaultBody(ctx, r, d);
-    r.End();
-    fault->Throw();
-  }
+  XmlInput in(ctx, document);
+  XmlDecoder d(ctx);
+  const pugi::xml_node root = in.Root();
+  const std::string_view name = LocalName(root.name());
+  if (name == "Fault") ReadFaultBody(ctx, d, root)->Throw();
   const std::string expected = method->GetWsdlName() + "Response";
-  if (r.Name() != expected) {
+  if (name != expected) {
     ctx.Fail(WireError::Kind::kMalformed,
-             "a response named '" + std::string(r.Name().substr(0, 80)) + "' where " + expected +
+             "a response named '" + std::string(name.substr(0, 80)) + "' where " + expected +
                  " is expected");
   }
-  PathStep root(ctx, expected);
+  PathStep rootStep(ctx, expected);
   Slot slot = ResultSlot(method);
   Basekit::Ref<Any> result;
   Slot element = slot;
@@ -961,26 +945,24 @@ Basekit::Ref<Any> XmlDecodeResponse(std::string_view document, const ManagedMeth
   ArrayBuilder builder(element.kind, element.type);
   bool any = false;
   int i = 0;
-  if (!r.IsEmpty()) {
-    while (r.NextChild()) {
-      if (r.Name() != "returnval") {
-        if (options.strict) ctx.Fail(WireError::Kind::kUnknownElement, "a response holds only returnval");
-        r.Skip();
-        continue;
-      }
-      if (slot.array) {
-        PathStep step(ctx, "returnval", i++);
-        d.Element(builder, element);
-      } else {
-        PathStep step(ctx, "returnval");
-        if (any) ctx.Fail(WireError::Kind::kMalformed, "the result is given twice");
-        result = d.Single(slot);
-      }
-      any = true;
+  for (pugi::xml_node c = d.NextElement(root.first_child()); c; c = d.NextElement(c.next_sibling())) {
+    if (LocalName(c.name()) != "returnval") {
+      PathStep step(ctx, LocalName(c.name()));
+      if (options.strict) ctx.Fail(WireError::Kind::kUnknownElement, "a response holds only returnval");
+      d.Skip(c);
+      continue;
     }
+    if (slot.array) {
+      PathStep step(ctx, "returnval", i++);
+      d.Element(c, builder, element);
+    } else {
+      PathStep step(ctx, "returnval");
+      if (any) ctx.Fail(WireError::Kind::kMalformed, "the result is given twice");
+      result = d.Single(c, slot);
+    }
+    any = true;
   }
   if (slot.array && any) result = builder.Finish(ctx);
-  r.End();
   return result;
 }
 
@@ -1007,13 +989,12 @@ std::string XmlEncodeFault(const MethodFault* fault, const EncodeOptions& option
 
 Basekit::Ref<MethodFault> XmlDecodeFault(std::string_view document, const DecodeOptions& options) {
   DecodeContext ctx(options);
-  XmlReader r(ctx, document);
-  XmlDecoder d(ctx, r);
-  r.Root();
-  if (r.Name() != "Fault") ctx.Fail(WireError::Kind::kMalformed, "the document is not a fault");
-  Basekit::Ref<MethodFault> fault = ReadFaultBody(ctx, r, d);
-  r.End();
-  return fault;
+  XmlInput in(ctx, document);
+  XmlDecoder d(ctx);
+  if (LocalName(in.Root().name()) != "Fault") {
+    ctx.Fail(WireError::Kind::kMalformed, "the document is not a fault");
+  }
+  return ReadFaultBody(ctx, d, in.Root());
 }
 
 bool XmlIsFault(std::string_view document) {
