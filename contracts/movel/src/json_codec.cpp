@@ -97,7 +97,7 @@ class JsonWriter {
   }
 
   void Data(const DataObject* o, const Type* declared) {
-    const DataObjectType* wireType = gate_.WireType(o->_GetDataType());
+    const DataObjectType* wireType = gate_.WireType(o->_GetDataType(), declared);
     if (!wireType) {
       Raw("null");
       return;
@@ -968,7 +968,7 @@ std::string JsonEncodeFault(const MethodFault* fault, const EncodeOptions& optio
   JsonWriter w(out, options);
   w.Char('{');
   w.Key("_fault");
-  const DataObjectType* type = w.Gate().WireType(fault->_GetDataType());
+  const DataObjectType* type = w.Gate().WireType(fault->_GetDataType(), nullptr);
   if (!type) type = GetDoType<MethodFault>();
   w.Char('{');
   w.Key(kTypeKey);

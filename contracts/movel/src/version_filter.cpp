@@ -103,6 +103,8 @@ class Filter {
         ResetMember(copy, m);
         continue;
       }
+      // Values, and arrays of values, are versioned by their property only.
+      if (IsScalar(m.slot.kind)) continue;
       if (m.field->kind != FieldKind::kObject && m.field->kind != FieldKind::kArray) continue;
       const Any* held = m.field->kind == FieldKind::kObject
                             ? MemberAt<Any*>(copy.Get(), *m.field)

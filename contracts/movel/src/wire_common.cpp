@@ -269,6 +269,16 @@ const Plan& PlanOf(const DataObjectType* type) {
   return *plan;
 }
 
+const DataObjectType* VersionGate::WireType(const DataObjectType* type, const Type* declared) const {
+  if (!peer_) return type;
+  const DataObjectType* found = WireType(type);
+  if (found && declared && found != type &&
+      !static_cast<const StructuredType*>(found)->IsA(declared)) {
+    return nullptr;
+  }
+  return found;
+}
+
 const DataObjectType* VersionGate::WireType(const DataObjectType* type) const {
   if (!peer_) return type;
   for (const Type* t = type; t && t->IsDataObject();

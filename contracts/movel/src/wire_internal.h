@@ -108,7 +108,9 @@ class VersionGate {
   }
   bool AllowsType(const Type* type) const { return !peer_ || Allows(type->GetVersion()); }
   // The type itself, or its nearest ancestor the peer knows; null when no
-  // data type short of the root qualifies.
+  // data type short of the root qualifies, or when that ancestor no longer
+  // fits the declared type of the place (when one is given).
+  const DataObjectType* WireType(const DataObjectType* type, const Type* declared) const;
   const DataObjectType* WireType(const DataObjectType* type) const;
   const Version* Peer() const noexcept { return peer_; }
 

@@ -116,8 +116,7 @@ class XmlWriter {
 
   // A data object in a place declared as `declared` (null: any).
   void Data(std::string_view name, const DataObject* o, const Type* declared, bool nsDecl) {
-    const DataObjectType* actual = o->_GetDataType();
-    const DataObjectType* wireType = gate_.WireType(actual);
+    const DataObjectType* wireType = gate_.WireType(o->_GetDataType(), declared);
     if (!wireType) {
       Nil(name, nsDecl);
       return;
@@ -975,7 +974,7 @@ std::string XmlEncodeFault(const MethodFault* fault, const EncodeOptions& option
   w.Raw("><faultstring>");
   w.Escaped(FaultString(fault), false);
   w.Raw("</faultstring><detail>");
-  const DataObjectType* type = w.Gate().WireType(fault->_GetDataType());
+  const DataObjectType* type = w.Gate().WireType(fault->_GetDataType(), nullptr);
   if (!type) type = GetDoType<MethodFault>();
   const std::string body = type->GetWsdlName() + "Fault";
   w.OpenStart(body);
