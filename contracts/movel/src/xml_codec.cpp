@@ -5,6 +5,7 @@
 // markup than the element limit allows.
 #include <pugixml.hpp>
 
+#include <array>
 #include <cstring>
 #include <mutex>
 
@@ -32,12 +33,21 @@ class XmlWriter {
   const VersionGate& Gate() const { return gate_; }
 
   // Character data; with attr, fit for a double-quoted attribute value.
+  // Runs of plain characters are copied whole; a table marks the bytes that
+  // need a look (markup characters, quotes and controls).
   void Escaped(std::string_view s, bool attr) {
+    static const auto kSpecial = [] {
+      std::array<bool, 256> t{};
+      for (int c = 0; c < 0x20; ++c) t[static_cast<std::size_t>(c)] = true;
+      t['&'] = t['<'] = t['>'] = t['"'] = true;
+      return t;
+    }();
     const char* p = s.data();
     const char* end = p + s.size();
     const char* run = p;
     for (; p != end; ++p) {
       const auto c = static_cast<unsigned char>(*p);
+      if (!kSpecial[c]) continue;
       const char* rep = nullptr;
       if (c == '&') {
         rep = "&amp;";
@@ -45,26 +55,22 @@ class XmlWriter {
         rep = "&lt;";
       } else if (c == '>') {
         rep = "&gt;";
-      } else if (c == '"' && attr) {
+      } else if (c == '"') {
+        if (!attr) continue;
         rep = "&quot;";
-      } else if (c < 0x20) {
-        if (c == '\r') {
-          rep = "&#13;";
-        } else if (c == '\n' && attr) {
-          rep = "&#10;";
-        } else if (c == '\t' && attr) {
-          rep = "&#9;";
-        } else if (c != '\n' && c != '\t') {
-          throw WireError(WireError::Kind::kWrongType, "/",
-                          "a text holds control character " + std::to_string(c) +
-                              ", which XML cannot carry");
-        }
+      } else if (c == '\r') {
+        rep = "&#13;";
+      } else if (c == '\n' || c == '\t') {
+        if (!attr) continue;
+        rep = c == '\n' ? "&#10;" : "&#9;";
+      } else {
+        throw WireError(WireError::Kind::kWrongType, "/",
+                        "a text holds control character " + std::to_string(c) +
+                            ", which XML cannot carry");
       }
-      if (rep) {
-        out_.append(run, p);
-        out_ += rep;
-        run = p + 1;
-      }
+      out_.append(run, p);
+      out_ += rep;
+      run = p + 1;
     }
     out_.append(run, end);
   }
@@ -130,18 +136,20 @@ class XmlWriter {
   }
 
   void Members(const DataObject* o, const Plan& plan) {
-    for (const Member& m : plan.members) {
+    for (std::size_t i = 0; i < plan.members.size(); ++i) {
+      const Member& m = plan.members[i];
       if (!gate_.Open() && !gate_.Allows(m.version)) continue;
       const void* p = PeekMember(o, m);
       if (!p) continue;
+      const std::string_view name(m.name, plan.nameLengths[i]);
       if (m.slot.array) {
         Slot element = m.slot;
         element.array = false;
-        Elements(m.name, element, static_cast<const Any*>(p));
+        Elements(name, element, static_cast<const Any*>(p));
       } else if (IsScalar(m.slot.kind)) {
-        ScalarElement(m.name, m.slot, p, nullptr);
+        ScalarElement(name, m.slot, p, nullptr);
       } else {
-        Single(m.name, m.slot, static_cast<const Any*>(p), false);
+        Single(name, m.slot, static_cast<const Any*>(p), false);
       }
     }
   }
