@@ -247,8 +247,8 @@ using Kor::Host::NetworkPolicy;
 
 // Keys are required strings in some catalogues and optional in others.
 [[maybe_unused]] void SetKey(std::string& member, const std::string& value) { member = value; }
-[[maybe_unused]] void SetKey(std::string*& member, const std::string& value) {
-  Movel::SetOptionalString(member, value);
+[[maybe_unused]] void SetKey(Movel::OptionalString& member, const std::string& value) {
+  member = value;
 }
 
 NetworkPolicy* BuildPolicy(const Pool& p, int variant) {

@@ -25,9 +25,13 @@ CXX="${SANITIZE_CXX:-clang++-14}"
 parts=("$@")
 [ ${#parts[@]} -eq 0 ] && parts=(fuzz tsan asan)
 
-if ! command -v "$CXX" >/dev/null; then
-  echo "sanitize.sh: $CXX is missing (apt-get install clang-14)" >&2
-  exit 2
+# The sanitizer runtimes and libFuzzer come with clang.
+if ! command -v "$CXX" >/dev/null || [ -z "$(ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ]; then
+  echo "sanitize.sh: installing clang-14 and its runtimes"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-14 libclang-rt-14-dev
 fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

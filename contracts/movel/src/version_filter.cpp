@@ -21,7 +21,7 @@ void ResetMember(DataObject* o, const Member& m) {
       return;
     case FieldKind::kString:
       if (f.optional) {
-        UnsetOptionalString(MemberAt<std::string*>(o, f));
+        UnsetOptionalString(MemberAt<OptionalString>(o, f));
       } else {
         MemberAt<std::string>(o, f).clear();
       }

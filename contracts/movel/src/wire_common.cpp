@@ -548,7 +548,7 @@ void StoreMember(DecodeContext& ctx, DataObject* object, const Member& m, Scalar
     using V = typename Plain<decltype(v)>::type;
     if constexpr (std::is_same<V, std::string>::value) {
       if (f.optional) {
-        SetOptionalString(MemberAt<std::string*>(object, f), v);
+        SetOptionalString(MemberAt<OptionalString>(object, f), v);
       } else {
         MemberAt<std::string>(object, f) = std::move(v);
       }
@@ -659,7 +659,7 @@ const void* PeekMember(const DataObject* object, const Member& m) {
       return held && static_cast<const Collection*>(held)->GetLength() > 0 ? held : nullptr;
     }
     case FieldKind::kString:
-      if (f.optional) return MemberAt<std::string*>(object, f);
+      if (f.optional) return MemberAt<OptionalString>(object, f).Get();
       return &MemberAt<std::string>(object, f);
     default: break;
   }
