@@ -65,7 +65,7 @@ TEST_F(EventHistory, OperationsLogTheirEventsInChains) {
   for (int i = 1; i < all->GetLength(); ++i) {
     EXPECT_LT(all->Get(i - 1)->createdTime, all->Get(i)->createdTime);
   }
-  // The reconfiguration event carries the spec that was applied.
+  // The reconfiguration event carries the configuration that was applied.
   auto* reconfigured = dynamic_cast<Kor::Event::VmReconfiguredEvent*>(all->Get(4));
   ASSERT_NE(reconfigured, nullptr);
   EXPECT_EQ(reconfigured->PeekConfigSpec()->numCPUs.GetValue(), 4);
@@ -73,7 +73,8 @@ TEST_F(EventHistory, OperationsLogTheirEventsInChains) {
   EXPECT_EQ(kortypes::demo::EventEntityName(all->Get(2)), "hv-01.lab");
   EXPECT_EQ(kortypes::demo::EventEntityName(all->Get(3)), "lab");
   std::string line = kortypes::demo::EventLine(all->Get(4));
-  EXPECT_EQ(line, "VmReconfiguredEvent #5 web-frontend " + all->Get(4)->createdTime.ToString() + " alice");
+  EXPECT_EQ(line, "VmReconfiguredEvent #5 web-frontend " + all->Get(4)->createdTime.ToString() +
+                      " alice: Virtual machine web-frontend on hv-01.lab in lab reconfigured");
 }
 
 TEST_F(EventHistory, ByEntityFollowsTheRecursionOption) {

@@ -457,7 +457,7 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(re.findall(r"^ +(\w+) #\d+ ", alarm_events, re.M),
                          ["AlarmCreatedEvent", "AlarmStatusChangedEvent",
                           "AlarmStatusChangedEvent", "AlarmAcknowledgedEvent"])
-        self.assertRegex(out, r"VmReconfiguredEvent #\d+ web-frontend \S+ demo\n")
+        self.assertRegex(out, r"VmReconfiguredEvent #\d+ web-frontend \S+ demo: Virtual machine web-frontend on hv-01\.lab in lab reconfigured\n")
         changed = re.findall(r"changed: (\S+)", out)
         self.assertEqual(changed, ["info.entityName", "info.locked", "info.state", "info.progress"])
 
@@ -474,6 +474,19 @@ class CommandLine(unittest.TestCase):
 
     def test_json_may_come_before_the_command(self):
         self.assertEqual(run("--json", "stats")[1], run("stats", "--json")[1])
+
+    def test_demo_prints_text_only(self):
+        # The demo has no JSON form: asking for one is a usage error, before
+        # anything runs, and its usage does not offer it.
+        for args in (["demo", "--json"], ["--json", "demo"]):
+            code, out, err = run(*args)
+            self.assertEqual(code, 2, args)
+            self.assertEqual(out, "")
+            self.assertIn("--json is not available", err)
+        code, out, _ = run("demo", "--help")
+        self.assertEqual(code, 0)
+        self.assertNotIn("--json", out)
+        self.assertIn("[--json]", run("stats", "--help")[1])
 
     def test_bad_arguments(self):
         for args in (["frobnicate"], ["list", "--bogus"], ["describe"], ["list", "--kind"]):

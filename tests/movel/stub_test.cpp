@@ -471,6 +471,7 @@ TEST_F(StubTest, AnAdaptersQueueIsBounded) {
   EXPECT_FALSE(refused);
   EXPECT_THROW(Ref<LocalStubAdapter>(new LocalStubAdapter(server, 0)), Basekit::Exception);
   open.set_value();
+  for (auto& item : items) EXPECT_TRUE(item->WaitFor(std::chrono::seconds(10)));
   for (auto& item : queued) EXPECT_TRUE(item->WaitFor(std::chrono::seconds(10)));
   EXPECT_EQ(impl->value, 5);
   // Room again once the queue drains.

@@ -83,7 +83,9 @@ TEST(WireValues, EveryKindOfValueRoundTripsThroughBothFormats) {
       const std::string doc = Movel::EncodeValue(f, v);
       Ref<Movel::Any> back = Movel::DecodeValue(f, doc);
       ASSERT_TRUE(back) << doc;
-      EXPECT_EQ(typeid(*back), typeid(*v)) << doc;
+      const Movel::Any& decoded = *back;
+      const Movel::Any& original = *v;
+      EXPECT_EQ(typeid(decoded), typeid(original)) << doc;
       EXPECT_TRUE(Movel::AreEqualAnysInt(v, back, 0, false)) << doc;
       // Each value inside a data object too, in a place of any type.
       Ref<Movel::KeyAnyValue> holder(new Movel::KeyAnyValue("key", v));
@@ -120,9 +122,13 @@ TEST(WireValues, FaultsWithCausesAndMessagesKeepTheirClass) {
     EXPECT_NE(doc.find("the name is taken"), std::string::npos);
     Ref<Movel::MethodFault> back = Movel::DecodeFault(f, doc);
     ASSERT_TRUE(back);
-    EXPECT_EQ(typeid(*back), typeid(Movel::Fault::InvalidArgument));
+    const Movel::MethodFault& decoded = *back;
+    EXPECT_EQ(typeid(decoded), typeid(Movel::Fault::InvalidArgument));
     EXPECT_TRUE(Movel::AreEqualAnysInt(fault, back, 0, false)) << doc;
-    EXPECT_EQ(typeid(*back->GetFaultCause()), typeid(Movel::Fault::ManagedObjectNotFound));
+    const Movel::MethodFault* cause = back->GetFaultCause();
+    ASSERT_TRUE(cause);
+    const Movel::MethodFault& decodedCause = *cause;
+    EXPECT_EQ(typeid(decodedCause), typeid(Movel::Fault::ManagedObjectNotFound));
     EXPECT_FALSE(Movel::IsFaultDocument(f, Movel::EncodeValue(f, fault)));
   }
 }

@@ -30,7 +30,7 @@ const std::vector<Command>& Commands() {
        "a version table (\"kor\" by default), or whether A is B or descends from it", RunVersions},
       {"stats", "[--module M] [--budget F] [--totals [--totals-file F]] [--check]",
        "counts per module against the catalogue budget; --totals: every catalogue total", RunStats},
-      {"demo", "", "a client and an in-process server talking through stubs", RunDemo},
+      {"demo", "", "a client and an in-process server talking through stubs", RunDemo, false},
   };
   return kCommands;
 }
@@ -55,7 +55,7 @@ void PrintUsage(std::ostream& out) {
     out << line << c.summary << '\n';
   }
   out << "\noptions:\n"
-         "  --json     output for scripts (one JSON document on stdout)\n"
+         "  --json     output for scripts (one JSON document on stdout); not for demo\n"
          "  --help     this text; after a command, that command's usage\n"
          "  --version  the tool's version\n\n"
          "exit status: 0 success, 1 not found (or \"no\" for versions --is, or over budget for\n"
@@ -109,7 +109,7 @@ int ParseOptions(const Invocation& inv, std::initializer_list<const char*> flags
   auto usage = [&](std::ostream& s) {
     s << "usage: kortypes " << inv.command;
     if (command && *command->synopsis) s << ' ' << command->synopsis;
-    s << " [--json]\n";
+    s << (command && !command->json ? "\n" : " [--json]\n");
   };
   auto isOneOf = [](const std::string& name, std::initializer_list<const char*> names) {
     for (const char* n : names) {
@@ -131,6 +131,11 @@ int ParseOptions(const Invocation& inv, std::initializer_list<const char*> flags
     }
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
+    if (name == "--json" && command && !command->json) {
+      inv.err << "kortypes " << inv.command << ": prints text only; --json is not available\n";
+      usage(inv.err);
+      return kExitUsage;
+    }
     if (name == "--json" || isOneOf(name, flags)) {
       if (eq != std::string::npos) {
         inv.err << "kortypes " << inv.command << ": option " << name << " takes no value\n";

@@ -34,6 +34,7 @@ struct Command {
   const char* synopsis;  // arguments after the name
   const char* summary;
   int (*run)(const Invocation&);
+  bool json = true;  // whether --json gives a JSON document
 };
 
 // The command table, in the order usage lists it.

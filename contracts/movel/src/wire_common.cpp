@@ -92,6 +92,8 @@ ValueKind KindOfTypeInfo(const TypeInfo* info) {
 }
 
 Slot SlotOf(const TypeInfo* info, Word flags) {
+  // A link names its target's type but holds, and sends, only the key.
+  if (flags & kFlagLink) info = &gStringTypeInfo;
   Slot s;
   s.kind = KindOfTypeInfo(info);
   s.type = s.kind == ValueKind::kAny ? nullptr : GetType(info);

@@ -166,16 +166,16 @@ class ObjectField(PointerField):
     def accessor_decls(self):
         decls = super().accessor_decls()
         if self.editable:
-            decls.append(f"{self.held}* Edit{self.cap}();")
+            # The held object for editing in place, made empty when absent.
+            # A member template: it is made where it is called, with the held
+            # class complete there, and adds nothing to the library's exports.
+            decls.append(f"template <class Held_ = {self.held}> Held_* Edit{self.cap}() "
+                         f"{{ return Movel::GetOrCreateObject<Held_>({self.member}); }}")
         return decls
 
     def accessor_defs(self, cls):
         h, m = self.held, self.member
-        edit = []
-        if self.editable:
-            # The held object for editing in place, made empty when absent.
-            edit = [f"{h}* {cls}::Edit{self.cap}() {{ return Movel::GetOrCreateObject({m}); }}"]
-        return edit + [
+        return [
             f"const {h}* {cls}::Peek{self.cap}() const {{ return {m}; }}",
             f"void {cls}::Set{self.cap}({h}* value) {{ Movel::AssignObject({m}, value); }}",
             f"void {cls}::Swap{self.cap}(Basekit::Ref<{h}>* const ref) {{ {m} = ref->ExchangeRaw({m}); }}",

@@ -162,7 +162,7 @@ class KOR_API NetworkFactoryImpl : public NetworkFactory, public Basekit::Object
 
   // Not part of the interface.
   void CreateHostProxySwitchSpecification(Basekit::Ref<HostProxySwitch::Specification>& out);
-  // Removes from spec's IPv6 addresses every entry whose origin is not
+  // Removes from the given specification's IPv6 addresses every entry whose origin is not
   // "manual" (an entry without origin included), keeping the others in
   // order. Nothing to do without a spec, an ip, an IPv6 configuration or an
   // address list.

@@ -307,19 +307,15 @@ Smp::AllKinds::~AllKinds() { Movel::ReleaseFields(this, _layout); }
 Movel::Any* Smp::AllKinds::_Clone() const { return new AllKinds(*this); }
 Movel::DataObject* Smp::AllKinds::_CreateObject() { return new AllKinds(); }
 Movel::Any* Smp::AllKinds::_CreateArray() { return new Movel::DataArray<Smp::AllKinds>(); }
-Smp::Base* Smp::AllKinds::EditReqData() { return Movel::GetOrCreateObject(reqData_); }
 const Smp::Base* Smp::AllKinds::PeekReqData() const { return reqData_; }
 void Smp::AllKinds::SetReqData(Smp::Base* value) { Movel::AssignObject(reqData_, value); }
 void Smp::AllKinds::SwapReqData(Basekit::Ref<Smp::Base>* const ref) { reqData_ = ref->ExchangeRaw(reqData_); }
-Smp::Base* Smp::AllKinds::EditOptData() { return Movel::GetOrCreateObject(optData_); }
 const Smp::Base* Smp::AllKinds::PeekOptData() const { return optData_; }
 void Smp::AllKinds::SetOptData(Smp::Base* value) { Movel::AssignObject(optData_, value); }
 void Smp::AllKinds::SwapOptData(Basekit::Ref<Smp::Base>* const ref) { optData_ = ref->ExchangeRaw(optData_); }
-Smp::SampleFault* Smp::AllKinds::EditReqFault() { return Movel::GetOrCreateObject(reqFault_); }
 const Smp::SampleFault* Smp::AllKinds::PeekReqFault() const { return reqFault_; }
 void Smp::AllKinds::SetReqFault(Smp::SampleFault* value) { Movel::AssignObject(reqFault_, value); }
 void Smp::AllKinds::SwapReqFault(Basekit::Ref<Smp::SampleFault>* const ref) { reqFault_ = ref->ExchangeRaw(reqFault_); }
-Smp::SampleFault* Smp::AllKinds::EditOptFault() { return Movel::GetOrCreateObject(optFault_); }
 const Smp::SampleFault* Smp::AllKinds::PeekOptFault() const { return optFault_; }
 void Smp::AllKinds::SetOptFault(Smp::SampleFault* value) { Movel::AssignObject(optFault_, value); }
 void Smp::AllKinds::SwapOptFault(Basekit::Ref<Smp::SampleFault>* const ref) { optFault_ = ref->ExchangeRaw(optFault_); }
@@ -523,7 +519,6 @@ Smp::Machine::~Machine() { Movel::ReleaseFields(this, _layout); }
 Movel::Any* Smp::Machine::_Clone() const { return new Machine(*this); }
 Movel::DataObject* Smp::Machine::_CreateObject() { return new Machine(); }
 Movel::Any* Smp::Machine::_CreateArray() { return new Movel::DataArray<Smp::Machine>(); }
-Smp::Base* Smp::Machine::EditDelete() { return Movel::GetOrCreateObject(delete_); }
 const Smp::Base* Smp::Machine::PeekDelete() const { return delete_; }
 void Smp::Machine::SetDelete(Smp::Base* value) { Movel::AssignObject(delete_, value); }
 void Smp::Machine::SwapDelete(Basekit::Ref<Smp::Base>* const ref) { delete_ = ref->ExchangeRaw(delete_); }

@@ -33,19 +33,19 @@ class KOR_API AllKinds : public Movel::DynamicData {
   const Smp::Base* PeekReqData() const;
   void SetReqData(Smp::Base* value);
   void SwapReqData(Basekit::Ref<Smp::Base>* const ref);
-  Smp::Base* EditReqData();
+  template <class Held_ = Smp::Base> Held_* EditReqData() { return Movel::GetOrCreateObject<Held_>(reqData_); }
   const Smp::Base* PeekOptData() const;
   void SetOptData(Smp::Base* value);
   void SwapOptData(Basekit::Ref<Smp::Base>* const ref);
-  Smp::Base* EditOptData();
+  template <class Held_ = Smp::Base> Held_* EditOptData() { return Movel::GetOrCreateObject<Held_>(optData_); }
   const Smp::SampleFault* PeekReqFault() const;
   void SetReqFault(Smp::SampleFault* value);
   void SwapReqFault(Basekit::Ref<Smp::SampleFault>* const ref);
-  Smp::SampleFault* EditReqFault();
+  template <class Held_ = Smp::SampleFault> Held_* EditReqFault() { return Movel::GetOrCreateObject<Held_>(reqFault_); }
   const Smp::SampleFault* PeekOptFault() const;
   void SetOptFault(Smp::SampleFault* value);
   void SwapOptFault(Basekit::Ref<Smp::SampleFault>* const ref);
-  Smp::SampleFault* EditOptFault();
+  template <class Held_ = Smp::SampleFault> Held_* EditOptFault() { return Movel::GetOrCreateObject<Held_>(optFault_); }
   const Movel::MoRef* PeekReqRef() const;
   void SetReqRef(Movel::MoRef* value);
   void SwapReqRef(Basekit::Ref<Movel::MoRef>* const ref);

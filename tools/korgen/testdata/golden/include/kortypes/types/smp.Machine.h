@@ -38,7 +38,7 @@ class KOR_API Machine : public Movel::DynamicData {
   const Smp::Base* PeekDelete() const;
   void SetDelete(Smp::Base* value);
   void SwapDelete(Basekit::Ref<Smp::Base>* const ref);
-  Smp::Base* EditDelete();
+  template <class Held_ = Smp::Base> Held_* EditDelete() { return Movel::GetOrCreateObject<Held_>(delete_); }
   const Movel::Any* PeekType() const;
   void SetType(Movel::Any* value);
   void SwapType(Basekit::Ref<Movel::Any>* const ref);
