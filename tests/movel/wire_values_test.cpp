@@ -125,9 +125,9 @@ TEST(WireValues, FaultsWithCausesAndMessagesKeepTheirClass) {
     const Movel::MethodFault& decoded = *back;
     EXPECT_EQ(typeid(decoded), typeid(Movel::Fault::InvalidArgument));
     EXPECT_TRUE(Movel::AreEqualAnysInt(fault, back, 0, false)) << doc;
-    const Movel::MethodFault* cause = back->GetFaultCause();
-    ASSERT_TRUE(cause);
-    const Movel::MethodFault& decodedCause = *cause;
+    const Movel::MethodFault* decodedCausePtr = back->GetFaultCause();
+    ASSERT_TRUE(decodedCausePtr);
+    const Movel::MethodFault& decodedCause = *decodedCausePtr;
     EXPECT_EQ(typeid(decodedCause), typeid(Movel::Fault::ManagedObjectNotFound));
     EXPECT_FALSE(Movel::IsFaultDocument(f, Movel::EncodeValue(f, fault)));
   }
