@@ -143,6 +143,41 @@ Slot SlotOfValue(const Any* value) {
   return SlotOfType(value ? value->_GetType() : nullptr);
 }
 
+const void* BoxedValue(const Slot& slot, const Any* v, int& enumValue) {
+  const void* p = nullptr;
+  switch (slot.kind) {
+#define MOVEL_WIRE_BOX(K, T)                                             \
+case ValueKind::K:                                                     \
+  if (const auto* b = dynamic_cast<const Primitive<T>*>(v)) p = &b->GetValue(); \
+  break;
+    MOVEL_WIRE_BOX(kString, std::string)
+    MOVEL_WIRE_BOX(kBool, bool)
+    MOVEL_WIRE_BOX(kByte, signed char)
+    MOVEL_WIRE_BOX(kShort, short)
+    MOVEL_WIRE_BOX(kInt, int)
+    MOVEL_WIRE_BOX(kLong, long long)
+    MOVEL_WIRE_BOX(kFloat, float)
+    MOVEL_WIRE_BOX(kDouble, double)
+    MOVEL_WIRE_BOX(kDateTime, Basekit::System::DateTime)
+    MOVEL_WIRE_BOX(kBinary, std::vector<unsigned char>)
+    MOVEL_WIRE_BOX(kTypeName, TypeName)
+    MOVEL_WIRE_BOX(kMethodName, MethodName)
+    MOVEL_WIRE_BOX(kPropertyPath, PropertyPath)
+    MOVEL_WIRE_BOX(kUri, Uri)
+#undef MOVEL_WIRE_BOX
+    case ValueKind::kEnum:
+      if (slot.type && v->_GetType() == slot.type) {
+        enumValue =
+            static_cast<const EnumType*>(slot.type)->GetFuncs().unboxValue(const_cast<Any*>(v));
+        p = &enumValue;
+      }
+      break;
+    default:
+      break;
+  }
+  return p;
+}
+
 std::string WireTypeName(const Slot& slot) {
   std::string element;
   if (slot.kind == ValueKind::kMoRef) {

@@ -62,6 +62,9 @@ Slot SlotOf(const TypeInfo* info, Word flags);
 // The slot a value names itself (its runtime type): a box, an array, a data
 // object or a reference.
 Slot SlotOfValue(const Any* value);
+// What a box of slot's kind holds, as the scalar writers read it (an
+// enumeration as its number, kept in enumValue); null when v is not such a box.
+const void* BoxedValue(const Slot& slot, const Any* v, int& enumValue);
 
 // One property of a data type, inherited ones included.
 struct Member {
