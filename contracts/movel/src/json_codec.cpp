@@ -729,27 +729,6 @@ class JsonDecoder {
   JsonReader& r_;
 };
 
-std::string FaultText(const MethodFault* fault) {
-  std::string text = fault->_GetType() ? fault->_GetType()->GetName() : std::string("fault");
-  if (const DataArray<LocalizableMessage>* messages = fault->GetFaultMessage()) {
-    if (messages->GetLength() > 0 && messages->Get(0) && messages->Get(0)->GetMessage()) {
-      text += ": " + *messages->Get(0)->GetMessage();
-    }
-  }
-  return text;
-}
-
-Slot ResultSlotOf(const ManagedMethod* method) {
-  if (method->IsTask()) {
-    Slot s;
-    s.kind = ValueKind::kMoRef;
-    s.type = GetManagedObjectRootType();
-    return s;
-  }
-  const Parameter& result = method->GetResult();
-  return SlotOf(result.GetTypeInfo(), result.GetFlags());
-}
-
 Basekit::Ref<MethodFault> ReadFault(DecodeContext& ctx, JsonDecoder& d) {
   PathStep step(ctx, "_fault");
   Slot slot;

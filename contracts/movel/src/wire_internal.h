@@ -65,6 +65,10 @@ Slot SlotOfValue(const Any* value);
 // What a box of slot's kind holds, as the scalar writers read it (an
 // enumeration as its number, kept in enumValue); null when v is not such a box.
 const void* BoxedValue(const Slot& slot, const Any* v, int& enumValue);
+// The text a fault body carries: the fault's name and its first message.
+std::string FaultText(const MethodFault* fault);
+// The slot of a method's result; a task method answers with its task.
+Slot ResultSlotOf(const ManagedMethod* method);
 
 // One property of a data type, inherited ones included.
 struct Member {

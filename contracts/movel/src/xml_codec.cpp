@@ -681,27 +681,6 @@ class XmlDecoder {
   std::string text_;
 };
 
-std::string FaultString(const MethodFault* fault) {
-  std::string text = fault->_GetType() ? fault->_GetType()->GetName() : std::string("fault");
-  if (const DataArray<LocalizableMessage>* messages = fault->GetFaultMessage()) {
-    if (messages->GetLength() > 0 && messages->Get(0) && messages->Get(0)->GetMessage()) {
-      text += ": " + *messages->Get(0)->GetMessage();
-    }
-  }
-  return text;
-}
-
-Slot ResultSlot(const ManagedMethod* method) {
-  if (method->IsTask()) {
-    Slot s;
-    s.kind = ValueKind::kMoRef;
-    s.type = GetManagedObjectRootType();
-    return s;
-  }
-  const Parameter& result = method->GetResult();
-  return SlotOf(result.GetTypeInfo(), result.GetFlags());
-}
-
 Basekit::Ref<MethodFault> ReadFaultBody(DecodeContext& ctx, XmlDecoder& d, pugi::xml_node root) {
   Basekit::Ref<MethodFault> fault;
   PathStep step(ctx, "Fault");
@@ -887,7 +866,7 @@ std::string XmlEncodeResponse(const ManagedMethod* method, const Any* result,
   w.OpenStart(root);
   w.Raw(kRootNamespaces);
   w.Raw(">");
-  Slot slot = ResultSlot(method);
+  Slot slot = ResultSlotOf(method);
   if (result) {
     if (slot.array) {
       Slot element = slot;
@@ -916,7 +895,7 @@ Basekit::Ref<Any> XmlDecodeResponse(std::string_view document, const ManagedMeth
                  " is expected");
   }
   PathStep rootStep(ctx, expected);
-  Slot slot = ResultSlot(method);
+  Slot slot = ResultSlotOf(method);
   Basekit::Ref<Any> result;
   Slot element = slot;
   element.array = false;
@@ -951,7 +930,7 @@ std::string XmlEncodeFault(const MethodFault* fault, const EncodeOptions& option
   w.OpenStart("Fault");
   w.Raw(kRootNamespaces);
   w.Raw("><faultstring>");
-  w.Escaped(FaultString(fault), false);
+  w.Escaped(FaultText(fault), false);
   w.Raw("</faultstring><detail>");
   const DataObjectType* type = w.Gate().WireType(fault->_GetDataType(), nullptr);
   if (!type) type = GetDoType<MethodFault>();
