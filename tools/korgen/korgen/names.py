@@ -4,18 +4,11 @@ One rule maps a wire name to its C++ class, its exported record symbol and its
 method-object array: split at the dots, raise the first letter of every
 component, join with "::" (class) or with nothing (symbols).
 """
-import keyword as _unused  # noqa: F401  (kept out: Python keywords are not C++ ones)
+from .cppnames import KEYWORDS
 
-CPP_KEYWORDS = frozenset("""
-alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t char16_t
-char32_t class compl concept const consteval constexpr constinit const_cast continue co_await
-co_return co_yield decltype default delete do double dynamic_cast else enum explicit export
-extern false float for friend goto if inline int long mutable namespace new noexcept not not_eq
-nullptr operator or or_eq private protected public register reinterpret_cast requires return
-short signed sizeof static static_assert static_cast struct switch template this thread_local
-throw true try typedef typeid typename union unsigned using virtual void volatile wchar_t while
-xor xor_eq final override import module NULL EOF errno assert stdin stdout stderr
-""".split())
+# Keywords, and the standard library's object-like macros that user code
+# meets everywhere: a generated name never takes one of them unescaped.
+CPP_KEYWORDS = KEYWORDS | frozenset("NULL EOF errno assert stdin stdout stderr".split())
 
 
 def upper_first(s: str) -> str:
