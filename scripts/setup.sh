@@ -11,6 +11,7 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/pugixml.hpp ] || need+=(libpugixml-dev)
+[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   SUDO=""
