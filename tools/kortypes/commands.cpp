@@ -30,7 +30,11 @@ const std::vector<Command>& Commands() {
        "a version table (\"kor\" by default), or whether A is B or descends from it", RunVersions},
       {"stats", "[--module M] [--budget F] [--totals [--totals-file F]] [--check]",
        "counts per module against the catalogue budget; --totals: every catalogue total", RunStats},
-      {"demo", "", "a client and an in-process server talking through stubs", RunDemo, false},
+      {"demo", "[--connect URL [--wire xml|json]]",
+       "a client and an in-process server talking through stubs, or the client against URL",
+       RunDemo, false},
+      {"serve", "[--port N] [--host H] [--threads N] [--datacenters N --clusters N --hosts N --vms N]",
+       "serves the demo server's objects over HTTP until SIGINT or SIGTERM", RunServe},
   };
   return kCommands;
 }

@@ -68,5 +68,6 @@ int RunDescribe(const Invocation& inv);
 int RunVersions(const Invocation& inv);
 int RunStats(const Invocation& inv);
 int RunDemo(const Invocation& inv);
+int RunServe(const Invocation& inv);
 
 }  // namespace kortypes
