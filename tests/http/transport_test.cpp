@@ -146,6 +146,37 @@ TEST_F(HttpTest, TransportFailuresAreSystemErrors) {
   }
 }
 
+TEST_F(HttpTest, AnAnswerLaterThanTheReadTimeoutIsASystemError) {
+  Movel::HttpClientOptions options;
+  options.readTimeout = std::chrono::milliseconds(200);
+  Ref<Movel::HttpStubAdapter> remote = ProbeClient(options);
+  Ref<Kor::ServiceInstanceStub> si(new Kor::ServiceInstanceStub(probeRef, remote, nullptr));
+  probe->Close();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(si->CurrentTime(), Movel::Fault::SystemError::Exception);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  probe->Open();
+  // The timed-out connection is dropped; the next call gets a fresh one.
+  EXPECT_EQ(si->CurrentTime(), Basekit::System::DateTime::FromCivil(2026, 12, 6, 3, 0, 0));
+}
+
+TEST_F(HttpTest, AnswersLeaveOutWhatTheClientsVersionLacks) {
+  const Movel::Version* oldest = Movel::FindVersion("kor.version.version1");
+  ASSERT_NE(oldest, nullptr);
+  const Movel::Property* uuid = Movel::GetDoType<Kor::AboutInfo>()->FindProperty("instanceUuid");
+  ASSERT_NE(uuid, nullptr);
+  ASSERT_FALSE(Movel::IsInVersion(Movel::FindVersion(uuid->GetVersionName()), oldest));
+
+  Movel::HttpClientOptions options;
+  options.version = oldest;
+  Ref<Kor::ServiceInstanceContent> current, old;
+  Kor::GetMoStubFactory()->CreateServiceInstance(Client())->RetrieveContent(current);
+  Kor::GetMoStubFactory()->CreateServiceInstance(Client(options))->RetrieveContent(old);
+  ASSERT_TRUE(current->PeekAbout()->instanceUuid);
+  EXPECT_FALSE(old->PeekAbout()->instanceUuid);
+  EXPECT_EQ(old->PeekAbout()->fullName, current->PeekAbout()->fullName);
+}
+
 TEST_F(HttpTest, AsynchronousCallsCompleteOnceEachWithTheSynchronousAnswer) {
   Movel::HttpClientOptions options;
   options.asyncThreads = 3;
