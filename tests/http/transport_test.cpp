@@ -178,6 +178,21 @@ TEST_F(HttpTest, AnswersLeaveOutWhatTheClientsVersionLacks) {
   ASSERT_TRUE(current->PeekAbout()->instanceUuid);
   EXPECT_FALSE(old->PeekAbout()->instanceUuid);
   EXPECT_EQ(old->PeekAbout()->fullName, current->PeekAbout()->fullName);
+
+  // A method newer than the client's version is refused before it is sent.
+  const Movel::ManagedMethod* overhead = Movel::GetMoType<Kor::HostSystem>()->FindMethod("QueryOverhead");
+  ASSERT_NE(overhead, nullptr);
+  ASSERT_FALSE(Movel::IsInVersion(Movel::FindVersion(overhead->GetVersionName()), oldest));
+  Ref<Kor::HostSystem> host =
+      Kor::GetMoStubFactory()->CreateHostSystem(kortypes::demo::kHostId, Client(options));
+  const std::size_t requests = http->GetRequestCount();
+  try {
+    host->QueryOverhead(1LL << 30, Basekit::Optional<int>(), 1);
+    ADD_FAILURE() << "a method newer than the client's version was sent";
+  } catch (const Movel::WireError& e) {
+    EXPECT_EQ(e.GetKind(), Movel::WireError::Kind::kNotInVersion);
+  }
+  EXPECT_EQ(http->GetRequestCount(), requests);
 }
 
 TEST_F(HttpTest, AsynchronousCallsCompleteOnceEachWithTheSynchronousAnswer) {

@@ -166,7 +166,11 @@ struct HttpClientCore : std::enable_shared_from_this<HttpClientCore> {
   Basekit::Ref<Any> Call(MoRef* ref, ManagedMethod* method, Basekit::RefVector<Any>& args,
                          RequestContext* context) {
     if (!method) throw Basekit::Exception("HttpStubAdapter: invoke without a method");
-    const std::string body = EncodeRequest(options.format, ref, method, args);
+    // A client of an older version sends only what that version has; a
+    // method newer than it fails here, before anything is sent.
+    EncodeOptions encode;
+    encode.peerVersion = options.version;
+    const std::string body = EncodeRequest(options.format, ref, method, args, encode);
     const char* contentType = http::ContentType(options.format);
     const httplib::Headers headers = Headers(context);
 

@@ -42,8 +42,9 @@ MOVEL_API extern const char* const kSessionContextKey;    // "sessionId"
 
 struct HttpClientOptions {
   WireFormat format = WireFormat::kXml;
-  // The version the client speaks: sent to the server, and used to decode
-  // answers. Null speaks every version.
+  // The version the client speaks: requests carry only what it has (a
+  // method newer than it throws WireError kNotInVersion), the server is
+  // told, and answers are decoded as it. Null speaks every version.
   const Version* version = nullptr;
   std::chrono::milliseconds connectTimeout{5000};
   // How long one call may wait for its answer (and for its request to be
