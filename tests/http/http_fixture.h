@@ -134,6 +134,23 @@ inline RawAnswer SendRaw(int port, const std::string& bytes, bool halfClose = fa
   return answer;
 }
 
+// Sends bytes on a new connection and resets the connection at once,
+// without reading anything.
+inline bool SendAndReset(int port, const std::string& bytes) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool sent = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ::close(fd);
+  return sent;
+}
+
 // A POST of body with the given content type to path.
 inline std::string Post(const std::string& path, const std::string& contentType,
                         const std::string& body) {

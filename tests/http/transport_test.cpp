@@ -286,6 +286,25 @@ TEST_F(HttpTest, ServerStopLetsTheCallInFlightFinish) {
   EXPECT_THROW(si->CurrentTime(), Movel::Fault::SystemError::Exception);
 }
 
+TEST_F(HttpTest, AClientGoneBeforeItsAnswerLeavesTheServerServing) {
+  const Movel::ManagedMethod* currentTime =
+      Movel::GetMoType<Kor::ServiceInstance>()->FindMethod("CurrentTime");
+  ASSERT_NE(currentTime, nullptr);
+  Basekit::RefVector<Movel::Any> none;
+  const std::string body = Movel::EncodeRequest(WireFormat::kXml, probeRef, currentTime, none);
+  const std::string request = "POST /sdk HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  // The answer is written after the client has reset the connection: the
+  // write fails, and must not take the process down.
+  probe->Close();
+  ASSERT_TRUE(SendAndReset(probeHttp->GetPort(), request));
+  ASSERT_TRUE(probe->AwaitEntered(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  probe->Open();
+  Ref<Kor::ServiceInstanceStub> si(new Kor::ServiceInstanceStub(probeRef, ProbeClient(), nullptr));
+  EXPECT_EQ(si->CurrentTime(), Basekit::System::DateTime::FromCivil(2026, 12, 6, 3, 0, 0));
+}
+
 TEST_F(HttpTest, ConnectionsAreKeptAliveAndShared) {
   Ref<Movel::HttpStubAdapter> remote = Client();
   Ref<Kor::HostSystem> host = Kor::GetMoStubFactory()->CreateHostSystem(kortypes::demo::kHostId, remote);
