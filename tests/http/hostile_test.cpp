@@ -180,6 +180,17 @@ TEST_F(HostileTest, OversizedStringsAndBodiesAreRefused) {
                 WireError::Kind::kLimit);
 }
 
+TEST_F(HostileTest, CompressedBodiesAreRefusedUnread) {
+  // Expanded, a compressed body could dwarf every limit: whatever it holds,
+  // it is refused before it is read.
+  const std::string body(64u << 10, '\x1f');
+  std::string request = Post("/sdk", "text/xml", body);
+  request.insert(request.find("\r\n") + 2, "Content-Encoding: gzip\r\n");
+  RawAnswer answer = SendRaw(http->GetPort(), request);
+  ExpectRefused(answer, 415, WireFormat::kXml, WireError::Kind::kForbidden);
+  EXPECT_NE(answer.body.find("gzip"), std::string::npos);
+}
+
 TEST_F(HostileTest, WrongContentTypesPathsAndOperationsAreRefused) {
   ExpectRefused(SendRaw(http->GetPort(), Post("/sdk", "text/plain", Retrieve(WireFormat::kXml))),
                 415, WireFormat::kXml, WireError::Kind::kMalformed);

@@ -425,6 +425,29 @@ struct HttpServerCore {
     }
   }
 
+  // Runs before the body is read. A compressed body would be expanded by
+  // the library before any size limit applies (a few kilobytes can become
+  // gigabytes), and no client of ours compresses: such requests are refused
+  // unread. The library then reads the unread body as the next request on
+  // the connection, which fails as malformed; nothing is expanded.
+  httplib::Server::HandlerResponse Screen(const httplib::Request& request,
+                                          httplib::Response& response) {
+    const std::string encoding = request.get_header_value("Content-Encoding");
+    if (encoding.empty() || encoding == "identity") {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    requests.fetch_add(1, std::memory_order_relaxed);
+    WireFormat format = WireFormat::kXml;
+    if (!http::FormatOf(request.get_header_value("Content-Type"), &format)) {
+      format = WireFormat::kXml;
+    }
+    AnswerWireError(response, 415, format,
+                    WireError(WireError::Kind::kForbidden, "/",
+                              "content encoding \"" + encoding +
+                                  "\" is not accepted; send the document uncompressed"));
+    return httplib::Server::HandlerResponse::Handled;
+  }
+
   // Statuses the library sets by itself (no such path, body too large,
   // malformed HTTP) get a fault document too.
   httplib::Server::HandlerResponse HandleError(const httplib::Request& request,
@@ -480,6 +503,9 @@ HttpServer::HttpServer(LocalServer* server, const HttpServerOptions& options)
   http.set_tcp_nodelay(true);
   http.Post(options.path, [&c](const httplib::Request& request, httplib::Response& response) {
     c.Handle(request, response);
+  });
+  http.set_pre_routing_handler([&c](const httplib::Request& request, httplib::Response& response) {
+    return c.Screen(request, response);
   });
   http.set_error_handler(httplib::Server::HandlerWithResponse(
       [&c](const httplib::Request& request, httplib::Response& response) {
