@@ -145,7 +145,8 @@ struct HttpServerCore;
 //
 // Every request gets an answer: a request that cannot be decoded (not well
 // formed, too large, too deep, with a document type declaration, naming an
-// unknown operation, wrong content type) is answered with the fault
+// unknown operation, wrong content type, a compressed body, refused before
+// it is read) is answered with the fault
 // WireError::ToFault() gives, status 500, and the server goes on serving.
 // Nothing is logged.
 class MOVEL_API HttpServer {
