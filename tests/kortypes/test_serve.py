@@ -111,7 +111,8 @@ class Failures(unittest.TestCase):
 
     def test_malformed_command_lines_are_refused(self):
         for args in (["serve", "--port", "http"], ["serve", "--port", "70000"],
-                     ["serve", "--vms", "0"], ["demo", "--connect", "ftp://127.0.0.1/sdk"],
+                     ["serve", "--vms", "-1"],
+                     ["serve", "--datacenters", "1000", "--hosts", "1000"], ["demo", "--connect", "ftp://127.0.0.1/sdk"],
                      ["demo", "--wire", "json"], ["demo", "--connect", "http://127.0.0.1:1/sdk",
                                                   "--wire", "soap"]):
             with self.subTest(args=args):
@@ -140,6 +141,23 @@ class Failures(unittest.TestCase):
             server.send_signal(signal.SIGINT)
             server.communicate(timeout=30)
         self.assertEqual(server.returncode, 0)
+
+    def test_sized_inventory(self):
+        server = subprocess.Popen([TOOL, "serve", "--port", "0", "--json", "--datacenters", "2",
+                                   "--clusters", "2", "--hosts", "3", "--vms", "2"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            line = json.loads(server.stdout.readline())
+            self.assertEqual((line["datacenters"], line["clusters"], line["hosts"], line["vms"]),
+                             (2, 4, 12, 24))
+            # The first datacenter keeps the ids the demo names.
+            code, _, err = run("demo", "--connect", line["url"])
+            self.assertEqual(code, 0, err)
+        finally:
+            server.send_signal(signal.SIGINT)
+            _, err = server.communicate(timeout=30)
+        self.assertEqual(server.returncode, 0, err)
+        self.assertIn("12 hosts, 24 virtual machines", err)
 
 
 if __name__ == "__main__":

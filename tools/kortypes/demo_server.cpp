@@ -4,6 +4,9 @@
 #include "demo_server.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <initializer_list>
+#include <stdexcept>
 #include <map>
 #include <mutex>
 #include <set>
@@ -11,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "demo_host_state.h"
 #include "kortypes/kortypes.h"
+#include "kortypes/network_factory.h"
 #include "movel/fault.h"
 #include "movel/message.h"
 
@@ -118,11 +123,18 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 // ---- shared server state --------------------------------------------------------
 
+// One inventory entity. Everything but the name is fixed once the server is
+// built; the name is guarded by State::namesMutex.
 struct Node {
   Ref<Movel::MoRef> ref;
   std::string name;
   std::string parent;  // id, empty at the root
   std::string host;    // virtual machines: the host they run on
+  std::string datacenter;  // the datacenter it lies in; empty for the root
+  std::vector<Ref<Movel::MoRef>> children;  // folders, clusters: what they contain
+  // Related entities, by kind: a cluster's or datastore's hosts, a host's or
+  // network's virtual machines, the datastores and networks an entity uses.
+  std::vector<Ref<Movel::MoRef>> hosts, vms, datastores, networks;
 };
 
 // What a collector or a query selects, checked and resolved once.
@@ -150,8 +162,11 @@ struct DemoServer::State {
   Clock clock;
   Ref<Movel::LocalServer> server{new Movel::LocalServer()};
   Ref<Movel::LocalStubAdapter> adapter{new Movel::LocalStubAdapter(server)};
-  std::map<std::string, Node> nodes;  // fixed once the server is built
+  std::map<std::string, Node> nodes;  // fixed once the server is built, names aside
   DemoAlarmManager* alarms = nullptr;  // registered with server, lives as long
+  InventorySize size;
+
+  mutable std::mutex namesMutex;  // guards Node::name
 
   mutable std::mutex mutex;  // guards what follows
   std::vector<Logged> events;
@@ -161,6 +176,12 @@ struct DemoServer::State {
   int tasks = 0;
 
   DateTime Now() const { return clock ? clock() : DateTime::Now(); }
+
+  std::string NameOf(const std::string& id) const {
+    std::lock_guard<std::mutex> lock(namesMutex);
+    auto it = nodes.find(id);
+    return it == nodes.end() ? std::string() : it->second.name;
+  }
 
   const Node* FindNode(const std::string& id) const {
     auto it = nodes.find(id);
@@ -199,18 +220,28 @@ struct DemoServer::State {
     Movel::ManagedObjectType* type = node->ref->GetType();
     if (type == Movel::GetMoType<Kor::VirtualMachine>()) {
       Ref<Kor::Event::VmEventArgument> arg(new Kor::Event::VmEventArgument());
-      arg->name = node->name;
+      arg->name = NameOf(id);
       arg->SetVm(node->ref);
       event->SetVm(arg);
       if (!node->host.empty()) FillArguments(event, node->host);
     } else if (type == Movel::GetMoType<Kor::HostSystem>()) {
       Ref<Kor::Event::HostEventArgument> arg(new Kor::Event::HostEventArgument());
-      arg->name = node->name;
+      arg->name = NameOf(id);
       arg->SetHost(node->ref);
       event->SetHost(arg);
+      const Node* up = FindNode(node->parent);
+      if (up && up->ref->GetType()->IsA(Movel::GetMoType<Kor::ComputeResource>())) {
+        FillArguments(event, node->parent);  // the cluster, and its datacenter
+        return;
+      }
+    } else if (type->IsA(Movel::GetMoType<Kor::ComputeResource>())) {
+      Ref<Kor::Event::ComputeResourceEventArgument> arg(new Kor::Event::ComputeResourceEventArgument());
+      arg->name = NameOf(id);
+      arg->SetComputeResource(node->ref);
+      event->SetComputeResource(arg);
     } else if (type == Movel::GetMoType<Kor::Datacenter>()) {
       Ref<Kor::Event::DatacenterEventArgument> arg(new Kor::Event::DatacenterEventArgument());
-      arg->name = node->name;
+      arg->name = NameOf(id);
       arg->SetDatacenter(node->ref);
       event->SetDatacenter(arg);
       return;
@@ -394,7 +425,7 @@ Ref<Movel::MoRef> State::FinishTask(const std::string& descriptionId, Movel::MoR
   info->descriptionId = descriptionId;
   info->SetEntity(entity);
   if (const Node* node = entity ? FindNode(entity->GetId()) : nullptr) {
-    Movel::SetOptionalString(info->entityName, node->name);
+    Movel::SetOptionalString(info->entityName, NameOf(node->ref->GetId()));
   }
   info->state = error ? Kor::TaskInfo::State::error : Kor::TaskInfo::State::success;
   info->SetError(error);
@@ -671,7 +702,7 @@ Ref<Kor::Event::AlarmEventArgument> DemoAlarmManager::AlarmArgument(const Alarm&
 Ref<Kor::Event::ManagedEntityEventArgument> DemoAlarmManager::EntityArgument(
     Movel::MoRef* entity) const {
   Ref<Kor::Event::ManagedEntityEventArgument> arg(new Kor::Event::ManagedEntityEventArgument());
-  arg->name = state_->NodeOf(entity).name;
+  arg->name = state_->NameOf(state_->NodeOf(entity).ref->GetId());
   arg->SetEntity(entity);
   return arg;
 }
@@ -1086,7 +1117,7 @@ class DemoEventManager : public Kor::Event::EventManagerSkeleton {
     state_->FillArguments(event, node.ref->GetId());
     event->message = msg;
     Ref<Kor::Event::ManagedEntityEventArgument> arg(new Kor::Event::ManagedEntityEventArgument());
-    arg->name = node.name;
+    arg->name = state_->NameOf(node.ref->GetId());
     arg->SetEntity(node.ref);
     event->SetEntity(arg);
     state_->Log(event, node.ref, CurrentUser(), 0);
@@ -1130,15 +1161,117 @@ class DemoEventManager : public Kor::Event::EventManagerSkeleton {
 
 // ---- inventory ----------------------------------------------------------------
 
+// Longest name an entity may take.
+constexpr std::size_t kMaxNameLength = 80;
+
+[[noreturn]] void ThrowInvalidName(const std::string& name, Movel::MoRef* entity,
+                                   const std::string& text) {
+  Ref<Kor::Fault::InvalidName> fault(new Kor::Fault::InvalidName());
+  fault->name = name;
+  fault->SetEntity(entity);
+  AddMessage(fault, "demo.fault.InvalidName", text);
+  throw Kor::Fault::InvalidName::Exception(fault.Get());
+}
+
+[[noreturn]] void ThrowInvalidState(const std::string& text) {
+  Ref<Kor::Fault::InvalidState> fault(new Kor::Fault::InvalidState());
+  AddMessage(fault, "demo.fault.InvalidState", text);
+  throw Kor::Fault::InvalidState::Exception(fault.Get());
+}
+
+[[noreturn]] void ThrowItemNotFound(const std::string& text) {
+  Ref<Kor::Fault::NotFound> fault(new Kor::Fault::NotFound());
+  AddMessage(fault, "demo.fault.NotFound", text);
+  throw Kor::Fault::NotFound::Exception(fault.Get());
+}
+
+Ref<Movel::DataArray<Movel::MoRef>> RefList(const std::vector<Ref<Movel::MoRef>>& refs) {
+  Ref<Movel::DataArray<Movel::MoRef>> out(new Movel::DataArray<Movel::MoRef>());
+  for (const Ref<Movel::MoRef>& ref : refs) out->Append(ref);
+  return out;
+}
+
+template <class T>
+Ref<T> CloneOf(const T* object) {
+  return Ref<T>(object ? static_cast<T*>(object->_Clone()) : nullptr);
+}
+
+// What a host's entities share: its reported network and storage state,
+// which its network and storage systems change, and its maintenance mode
+// with the count of its powered-on machines, which power operations and
+// maintenance mode check against each other. Lock order: a host's mutex
+// before any of its machines' own.
+struct HostState {
+  std::mutex mutex;  // guards what follows
+  Ref<Kor::Host::NetworkInfo> network;
+  HostStorageState storage;
+  bool maintenance = false;
+  int poweredOn = 0;
+};
+
+// The parts every inventory entity serves from the shared state: name,
+// parent, status, rename.
 template <class Skeleton>
 class DemoEntity : public Skeleton {
  public:
-  explicit DemoEntity(std::string name) : name_(std::move(name)) {}
-  std::string GetName() override { return name_; }
+  explicit DemoEntity(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  std::string GetName() override { return state_->NameOf(Id()); }
+  void GetParent(Ref<Movel::MoRef>& result) override {
+    const Node* up = state_->FindNode(Self().parent);
+    result = up ? up->ref.Get() : nullptr;
+  }
   EntityStatus GetOverallStatus() override { return EntityStatus::green; }
+  EntityStatus GetConfigStatus() override { return EntityStatus::green; }
+  void Reload() override {}
 
- private:
-  const std::string name_;
+  // A new name must be non-empty, at most kMaxNameLength characters, and
+  // free among the entity's siblings.
+  void Rename(const std::string& newName, Ref<Movel::MoRef>& result) override {
+    Ref<Movel::MoRef> self(this->_GetRef());
+    if (newName.empty()) ThrowInvalidName(newName, self, "a name must not be empty");
+    if (newName.size() > kMaxNameLength) {
+      ThrowInvalidName(newName, self,
+                       "a name has at most " + std::to_string(kMaxNameLength) + " characters");
+    }
+    std::string oldName;
+    {
+      std::lock_guard<std::mutex> lock(state_->namesMutex);
+      Node& node = state_->nodes.at(self->GetId());
+      if (const Node* parent = state_->FindNode(node.parent)) {
+        for (const Ref<Movel::MoRef>& sibling : parent->children) {
+          if (sibling->GetId() != self->GetId() && state_->nodes.at(sibling->GetId()).name == newName) {
+            Ref<Kor::Fault::DuplicateName> fault(new Kor::Fault::DuplicateName());
+            fault->name = newName;
+            fault->SetObject(parent->ref);
+            AddMessage(fault, "demo.fault.DuplicateName",
+                       "the name " + newName + " is taken in " + parent->name);
+            throw Kor::Fault::DuplicateName::Exception(fault.Get());
+          }
+        }
+      }
+      oldName = node.name;
+      node.name = newName;
+    }
+    std::string user = CurrentUser();
+    int chain = 0;
+    if (self->GetType() == Movel::GetMoType<Kor::VirtualMachine>()) {
+      Ref<Kor::Event::VmRenamedEvent> event(new Kor::Event::VmRenamedEvent());
+      state_->FillArguments(event, self->GetId());
+      event->oldName = oldName;
+      event->newName = newName;
+      chain = state_->Log(event, self, user, 0);
+    }
+    std::string type = self->GetType()->GetName();
+    if (type.rfind("kor.", 0) == 0) type = type.substr(4);
+    result = state_->FinishTask(type + ".rename", self, user, nullptr, chain);
+  }
+
+ protected:
+  std::string Id() const { return this->_GetRef()->GetId(); }
+  // Registered entities are always nodes of the inventory.
+  const Node& Self() const { return *state_->FindNode(Id()); }
+
+  const std::shared_ptr<State> state_;
 };
 
 Ref<Kor::Vm::Device::VirtualDevice> Labelled(Kor::Vm::Device::VirtualDevice* device, int key,
@@ -1162,10 +1295,34 @@ Ref<Kor::Fault::InvalidDeviceSpec> DeviceFault(int index, const std::string& tex
   return fault;
 }
 
+// Where a virtual machine lives and how big it is.
+struct VmLayout {
+  std::string name;  // its first name, which its files keep
+  int number = 0;    // of its id
+  Ref<Movel::MoRef> host;
+  std::shared_ptr<HostState> hostState;
+  Ref<Movel::MoRef> datastore;
+  std::string datastoreName;
+  Ref<Movel::MoRef> network;
+  int numCpus = 2;
+  int memoryMB = 4096;
+};
+
 class DemoVirtualMachine : public DemoEntity<Kor::VirtualMachineSkeleton> {
  public:
-  DemoVirtualMachine(std::shared_ptr<State> state, std::string name, Movel::MoRef* host)
-      : DemoEntity(std::move(name)), state_(std::move(state)), host_(host) {
+  using Power = Kor::VirtualMachine::PowerState;
+
+  DemoVirtualMachine(std::shared_ptr<State> state, const VmLayout& layout)
+      : DemoEntity(std::move(state)),
+        host_(layout.host),
+        hostState_(layout.hostState),
+        numCpus_(layout.numCpus),
+        memoryMB_(layout.memoryMB) {
+    char text[64];
+    std::snprintf(text, sizeof text, "4211b1f2-demo-%04d", layout.number);
+    uuid_ = text;
+    const std::string files = "[" + layout.datastoreName + "] " + layout.name + "/" + layout.name;
+    vmPath_ = files + ".vmx";
     devices_ = new Movel::DataArray<Kor::Vm::Device::VirtualDevice>();
     auto pci = Labelled(new Kor::Vm::Device::VirtualPCIController(), 100, "PCI controller 0");
     auto ide = Labelled(new Kor::Vm::Device::VirtualIDEController(), 200, "IDE 0");
@@ -1176,7 +1333,8 @@ class DemoVirtualMachine : public DemoEntity<Kor::VirtualMachineSkeleton> {
     static_cast<Kor::Vm::Device::VirtualDisk*>(disk.Get())->capacityInKB = 16LL << 20;
     Ref<Kor::Vm::Device::VirtualDisk::FlatVer2BackingInfo> backing(
         new Kor::Vm::Device::VirtualDisk::FlatVer2BackingInfo());
-    backing->fileName = "[datastore1] web-frontend/web-frontend.vmdk";
+    backing->fileName = files + ".vmdk";
+    backing->SetDatastore(layout.datastore);
     backing->diskMode = Kor::Vm::Device::VirtualDiskOption::DiskMode::persistent;
     disk->SetBacking(backing);
     disk->controllerKey = 1000;
@@ -1184,60 +1342,135 @@ class DemoVirtualMachine : public DemoEntity<Kor::VirtualMachineSkeleton> {
     static_cast<Kor::Vm::Device::VirtualController*>(scsi.Get())->GetDevice()->Append(2000);
     auto nic = Labelled(new Kor::Vm::Device::VirtualE1000(), 4000, "Network adapter 1");
     nic->controllerKey = 100;
-    Movel::SetOptionalString(static_cast<Kor::Vm::Device::VirtualEthernetCard*>(nic.Get())->macAddress,
-                             "00:50:56:01:02:03");
+    std::snprintf(text, sizeof text, "00:50:56:%02x:%02x:%02x", (layout.number >> 16) & 0xff,
+                  (layout.number >> 8) & 0xff, layout.number & 0xff);
+    Movel::SetOptionalString(static_cast<Kor::Vm::Device::VirtualEthernetCard*>(nic.Get())->macAddress, text);
+    Ref<Kor::Vm::Device::VirtualEthernetCard::NetworkBackingInfo> network(
+        new Kor::Vm::Device::VirtualEthernetCard::NetworkBackingInfo());
+    network->deviceName = kVmPortGroup;
+    network->SetNetwork(layout.network);
+    nic->SetBacking(network);
     for (auto* d : {pci.Get(), ide.Get(), scsi.Get(), disk.Get(), nic.Get()}) devices_->Append(d);
   }
 
   void GetRuntime(Ref<Kor::Vm::RuntimeInfo>& result) override {
-    Ref<Kor::Vm::RuntimeInfo> runtime(new Kor::Vm::RuntimeInfo());
     std::lock_guard<std::mutex> lock(mutex_);
-    runtime->powerState = powerState_;
-    runtime->connectionState = Kor::VirtualMachine::ConnectionState::connected;
-    runtime->SetHost(host_);
-    runtime->numMksConnections = 0;
-    result = runtime;
+    result = RuntimeLocked();
   }
   void GetConfig(Ref<Kor::Vm::ConfigInfo>& result) override {
     Ref<Kor::Vm::ConfigInfo> config(new Kor::Vm::ConfigInfo());
     Ref<Kor::Vm::VirtualHardware> hardware(new Kor::Vm::VirtualHardware());
-    std::lock_guard<std::mutex> lock(mutex_);
     config->name = GetName();
+    std::lock_guard<std::mutex> lock(mutex_);
     config->guestId = "otherLinux64Guest";
     config->guestFullName = "Other Linux (64-bit)";
     config->version = "vmx-14";
-    config->uuid = "4211b1f2-demo-0031";
+    config->uuid = uuid_;
     config->changeVersion = std::to_string(changeVersion_);
     config->modified = modified_;
     if (!annotation_.empty()) Movel::SetOptionalString(config->annotation, annotation_);
     hardware->numCPU = numCpus_;
     hardware->memoryMB = memoryMB_;
-    hardware->SetDevice(static_cast<Movel::DataArray<Kor::Vm::Device::VirtualDevice>*>(devices_->_Clone()));
+    hardware->SetDevice(CloneOf(devices_.Get()));
     config->SetHardware(hardware);
     result = config;
   }
-  void PowerOn(Movel::MoRef*, Ref<Movel::MoRef>& result) override {
-    SetPower(Kor::VirtualMachine::PowerState::poweredOn, new Kor::Event::VmPoweredOnEvent(),
+  void GetSummary(Ref<Kor::Vm::Summary>& result) override {
+    Ref<Kor::Vm::Summary> summary(new Kor::Vm::Summary());
+    Ref<Kor::Vm::Summary::ConfigSummary> config(new Kor::Vm::Summary::ConfigSummary());
+    config->name = GetName();
+    summary->SetVm(_GetRef());
+    summary->SetQuickStats(Ref<Kor::Vm::Summary::QuickStats>(new Kor::Vm::Summary::QuickStats()));
+    summary->overallStatus = EntityStatus::green;
+    std::lock_guard<std::mutex> lock(mutex_);
+    summary->SetRuntime(RuntimeLocked());
+    config->template_ = false;
+    config->vmPathName = vmPath_;
+    config->memorySizeMB = memoryMB_;
+    config->numCpu = numCpus_;
+    for (const Kor::Vm::Device::VirtualDevice* d : *devices_) {
+      if (dynamic_cast<const Kor::Vm::Device::VirtualEthernetCard*>(d)) ++config->numEthernetCards;
+      if (dynamic_cast<const Kor::Vm::Device::VirtualDisk*>(d)) ++config->numVirtualDisks;
+    }
+    Movel::SetOptionalString(config->uuid, uuid_);
+    Movel::SetOptionalString(config->guestId, "otherLinux64Guest");
+    Movel::SetOptionalString(config->guestFullName, "Other Linux (64-bit)");
+    if (!annotation_.empty()) Movel::SetOptionalString(config->annotation, annotation_);
+    summary->SetConfig(config);
+    result = summary;
+  }
+  void GetDatastore(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().datastores); }
+  void GetNetwork(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().networks); }
+  // No guest tools run in these machines, so no heartbeat either.
+  EntityStatus GetGuestHeartbeatStatus() override { return EntityStatus::gray; }
+
+  void PowerOn(Movel::MoRef* host, Ref<Movel::MoRef>& result) override {
+    if (host && *state_->NodeOf(host).ref != *host_) {
+      ThrowInvalidArgument("host", "the machine is registered on " + state_->NameOf(host_->GetId()) +
+                                       "; running it elsewhere takes a migration");
+    }
+    SetPower(Power::poweredOn, {Power::poweredOff, Power::suspended}, new Kor::Event::VmPoweredOnEvent(),
              "VirtualMachine.powerOn", result);
   }
   void PowerOff(Ref<Movel::MoRef>& result) override {
-    SetPower(Kor::VirtualMachine::PowerState::poweredOff, new Kor::Event::VmPoweredOffEvent(),
+    SetPower(Power::poweredOff, {Power::poweredOn, Power::suspended}, new Kor::Event::VmPoweredOffEvent(),
              "VirtualMachine.powerOff", result);
   }
+  void Suspend(Ref<Movel::MoRef>& result) override {
+    SetPower(Power::suspended, {Power::poweredOn}, new Kor::Event::VmSuspendedEvent(),
+             "VirtualMachine.suspend", result);
+  }
+  void Reset(Ref<Movel::MoRef>& result) override {
+    SetPower(Power::poweredOn, {Power::poweredOn}, new Kor::Event::VmResettingEvent(),
+             "VirtualMachine.reset", result);
+  }
+  // The guest operations need guest tools, which these machines lack.
+  void ShutdownGuest() override { GuestOperation(); }
+  void RebootGuest() override { GuestOperation(); }
+  void StandbyGuest() override { GuestOperation(); }
   void Reconfigure(Kor::Vm::ConfigSpec* spec, Ref<Movel::MoRef>& result) override;
 
  private:
-  void SetPower(Kor::VirtualMachine::PowerState to, Kor::Event::Event* made,
+  Ref<Kor::Vm::RuntimeInfo> RuntimeLocked() const {
+    Ref<Kor::Vm::RuntimeInfo> runtime(new Kor::Vm::RuntimeInfo());
+    runtime->powerState = powerState_;
+    runtime->connectionState = Kor::VirtualMachine::ConnectionState::connected;
+    runtime->SetHost(host_);
+    runtime->numMksConnections = 0;
+    runtime->toolsInstallerMounted = false;
+    return runtime;
+  }
+
+  [[noreturn]] void ThrowPowerState(Power requested) const {
+    Ref<Kor::Fault::InvalidPowerState> fault(new Kor::Fault::InvalidPowerState());
+    fault->existingState = powerState_;
+    fault->requestedState = requested;
+    throw Kor::Fault::InvalidPowerState::Exception(fault.Get());
+  }
+
+  void GuestOperation() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (powerState_ != Power::poweredOn) ThrowPowerState(Power::poweredOn);
+    Ref<Kor::Fault::ToolsUnavailable> fault(new Kor::Fault::ToolsUnavailable());
+    AddMessage(fault, "demo.fault.ToolsUnavailable", "no guest tools run in " + GetName());
+    throw Kor::Fault::ToolsUnavailable::Exception(fault.Get());
+  }
+
+  // Moves to state to when the machine is in one of the states from; else
+  // InvalidPowerState. Powering on on a host in maintenance mode is
+  // InvalidState.
+  void SetPower(Power to, std::initializer_list<Power> from, Kor::Event::Event* made,
                 const std::string& descriptionId, Ref<Movel::MoRef>& result) {
     Ref<Kor::Event::Event> event(made);
     {
+      std::lock_guard<std::mutex> hostLock(hostState_->mutex);
       std::lock_guard<std::mutex> lock(mutex_);
-      if (powerState_ == to) {
-        Ref<Kor::Fault::InvalidPowerState> fault(new Kor::Fault::InvalidPowerState());
-        fault->existingState = powerState_;
-        fault->requestedState = to;
-        fault->Throw();
+      if (std::find(from.begin(), from.end(), powerState_) == from.end()) ThrowPowerState(to);
+      if (to == Power::poweredOn && powerState_ != Power::poweredOn && hostState_->maintenance) {
+        ThrowInvalidState("host " + state_->NameOf(host_->GetId()) + " is in maintenance mode");
       }
+      if (powerState_ == Power::poweredOn) --hostState_->poweredOn;
+      if (to == Power::poweredOn) ++hostState_->poweredOn;
       powerState_ = to;
     }
     Ref<Movel::MoRef> self(_GetRef());
@@ -1253,13 +1486,14 @@ class DemoVirtualMachine : public DemoEntity<Kor::VirtualMachineSkeleton> {
   Ref<Kor::Fault::VmConfigFault> Apply(const Kor::Vm::ConfigSpec* spec,
                                        Ref<Movel::DataArray<Kor::Vm::Device::VirtualDevice>>& devices);
 
-  const std::shared_ptr<State> state_;
   const Ref<Movel::MoRef> host_;
-  std::mutex mutex_;  // guards what follows
-  Kor::VirtualMachine::PowerState powerState_ = Kor::VirtualMachine::PowerState::poweredOff;
+  const std::shared_ptr<HostState> hostState_;
+  std::string uuid_, vmPath_;
+  mutable std::mutex mutex_;  // guards what follows
+  Power powerState_ = Power::poweredOff;
   Ref<Movel::DataArray<Kor::Vm::Device::VirtualDevice>> devices_;
-  int numCpus_ = 2;
-  int memoryMB_ = 4096;
+  int numCpus_;
+  int memoryMB_;
   std::string annotation_;
   int changeVersion_ = 1;
   DateTime modified_;
@@ -1404,45 +1638,498 @@ void DemoVirtualMachine::Reconfigure(Kor::Vm::ConfigSpec* spec, Ref<Movel::MoRef
   result = state_->FinishTask("VirtualMachine.reconfigure", self, user, fault, chain);
 }
 
+// The product a host reports itself as.
+Ref<Kor::AboutInfo> HostProduct() {
+  return Ref<Kor::AboutInfo>(new Kor::AboutInfo(
+      "kor hypervisor", "kor hypervisor 6.0.0 build-1207", "kor project", "6.0.0", "1207",
+      std::string("INTL"), std::string("000"), "linux-x64", "korhv", "HostAgent", "6.0",
+      Basekit::Optional<std::string>(), Basekit::Optional<std::string>(),
+      Basekit::Optional<std::string>()));
+}
+
+// Hardware every demo host has: two sockets of 16 cores at 2.4 GHz, 512 GiB.
+constexpr int kHostCpuMhz = 2400;
+constexpr int kHostCores = 32;
+constexpr long long kHostMemory = 512LL << 30;
+
 class DemoHost : public DemoEntity<Kor::HostSystemSkeleton> {
  public:
-  DemoHost(std::string name, Movel::MoRef* vm) : DemoEntity(std::move(name)), vm_(vm) {}
-  void GetVm(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
-    result = new Movel::DataArray<Movel::MoRef>();
-    result->Append(vm_);
+  DemoHost(std::shared_ptr<State> state, std::shared_ptr<HostState> host, Movel::MoRef* networkSystem,
+           Movel::MoRef* storageSystem, int number)
+      : DemoEntity(std::move(state)),
+        host_(std::move(host)),
+        networkSystem_(networkSystem),
+        storageSystem_(storageSystem),
+        number_(number) {}
+
+  void GetRuntime(Ref<Kor::Host::RuntimeInfo>& result) override {
+    Ref<Kor::Host::RuntimeInfo> runtime(new Kor::Host::RuntimeInfo());
+    runtime->connectionState = Kor::HostSystem::ConnectionState::connected;
+    runtime->powerState = Kor::HostSystem::PowerState::poweredOn;
+    runtime->standbyMode = Kor::HostSystem::StandbyMode::none;
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    runtime->inMaintenanceMode = host_->maintenance;
+    result = runtime;
   }
+  void GetSummary(Ref<Kor::Host::Summary>& result) override {
+    Ref<Kor::Host::Summary> summary(new Kor::Host::Summary());
+    summary->SetHost(_GetRef());
+    Ref<Kor::Host::Summary::HardwareSummary> hardware(new Kor::Host::Summary::HardwareSummary());
+    hardware->vendor = "kor systems";
+    hardware->model = "KS-2200";
+    char uuid[40];
+    std::snprintf(uuid, sizeof uuid, "4c4c4544-0000-1000-8000-%012x", static_cast<unsigned>(number_));
+    hardware->uuid = uuid;
+    hardware->memorySize = kHostMemory;
+    hardware->cpuModel = "Generic 16-core processor @ 2.40GHz";
+    hardware->cpuMhz = kHostCpuMhz;
+    hardware->numCpuPkgs = 2;
+    hardware->numCpuCores = kHostCores;
+    hardware->numCpuThreads = 2 * kHostCores;
+    summary->SetHardware(hardware);
+    Ref<Kor::Host::RuntimeInfo> runtime;
+    GetRuntime(runtime);
+    summary->SetRuntime(runtime);
+    Ref<Kor::Host::Summary::ConfigSummary> config(new Kor::Host::Summary::ConfigSummary());
+    config->name = GetName();
+    config->port = 443;
+    config->SetProduct(HostProduct());
+    config->liveMigrationEnabled = true;
+    summary->SetConfig(config);
+    summary->SetQuickStats(Ref<Kor::Host::Summary::QuickStats>(new Kor::Host::Summary::QuickStats()));
+    summary->overallStatus = EntityStatus::green;
+    summary->rebootRequired = false;
+    {
+      std::lock_guard<std::mutex> lock(host_->mutex);
+      hardware->numNics = host_->network->GetPnic()->GetLength();
+      hardware->numHBAs = host_->storage.devices->GetHostBusAdapter()->GetLength();
+    }
+    result = summary;
+  }
+  void GetConfigManager(Ref<Kor::Host::ConfigManager>& result) override {
+    Ref<Kor::Host::ConfigManager> manager(new Kor::Host::ConfigManager());
+    manager->SetNetworkSystem(networkSystem_);
+    manager->SetStorageSystem(storageSystem_);
+    result = manager;
+  }
+  // The configuration as the host reports it: copies of its network and
+  // storage state, taken together.
+  void GetConfig(Ref<Kor::Host::ConfigInfo>& result) override {
+    Ref<Kor::Host::ConfigInfo> config(new Kor::Host::ConfigInfo());
+    config->SetHost(_GetRef());
+    config->SetProduct(HostProduct());
+    {
+      std::lock_guard<std::mutex> lock(host_->mutex);
+      config->SetNetwork(CloneOf(host_->network.Get()));
+      config->SetStorageDevice(CloneOf(host_->storage.devices.Get()));
+      config->SetMultipathState(CloneOf(host_->storage.paths.Get()));
+      config->SetFileSystemVolume(CloneOf(host_->storage.volumes.Get()));
+    }
+    Ref<Kor::Host::NetCapabilities> capabilities;
+    Kor::Host::GetNetworkFactory()->CreateHvxNetCapabilities(capabilities);
+    config->SetCapabilities(capabilities);
+    result = config;
+  }
+  void GetVm(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().vms); }
+  void GetNetwork(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().networks); }
   long long QueryOverhead(long long memorySize, const Basekit::Optional<int>& videoRamSize,
                           int numVcpus) override {
+    if (memorySize < 0) ThrowInvalidArgument("memorySize", "memory size must not be negative");
+    if (numVcpus <= 0) ThrowInvalidArgument("numVcpus", "a machine needs at least one virtual CPU");
     // A simple model: 1% of memory, the video memory, 2 MiB per virtual CPU.
     return memorySize / 100 + (videoRamSize.IsSet() ? videoRamSize.GetValue() : 0) +
            numVcpus * 2048LL * 1024;
   }
 
- private:
-  const Ref<Movel::MoRef> vm_;
-};
-
-class DemoFolder : public DemoEntity<Kor::FolderSkeleton> {
- public:
-  DemoFolder(std::string name, Movel::MoRef* child) : DemoEntity(std::move(name)), child_(child) {}
-  void GetChildEntity(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
-    result = new Movel::DataArray<Movel::MoRef>();
-    result->Append(child_);
+  // Maintenance mode needs every machine on the host powered off (these
+  // hosts do not move machines away by themselves).
+  void EnterMaintenanceMode(int timeout, const Basekit::Optional<bool>&, Kor::Host::MaintenanceSpec*,
+                            Ref<Movel::MoRef>& result) override {
+    if (timeout < 0) ThrowInvalidArgument("timeout", "timeout must not be negative");
+    {
+      std::lock_guard<std::mutex> lock(host_->mutex);
+      if (host_->maintenance) ThrowInvalidState("the host is in maintenance mode already");
+      if (host_->poweredOn > 0) {
+        ThrowInvalidState(std::to_string(host_->poweredOn) + " virtual machines on the host are powered on");
+      }
+      host_->maintenance = true;
+    }
+    Changed(new Kor::Event::EnteredMaintenanceModeEvent(), "HostSystem.enterMaintenanceMode", result);
+  }
+  void ExitMaintenanceMode(int timeout, Ref<Movel::MoRef>& result) override {
+    if (timeout < 0) ThrowInvalidArgument("timeout", "timeout must not be negative");
+    {
+      std::lock_guard<std::mutex> lock(host_->mutex);
+      if (!host_->maintenance) ThrowInvalidState("the host is not in maintenance mode");
+      host_->maintenance = false;
+    }
+    Changed(new Kor::Event::ExitMaintenanceModeEvent(), "HostSystem.exitMaintenanceMode", result);
   }
 
  private:
-  const Ref<Movel::MoRef> child_;
+  void Changed(Kor::Event::Event* made, const std::string& descriptionId, Ref<Movel::MoRef>& result) {
+    Ref<Kor::Event::Event> event(made);
+    Ref<Movel::MoRef> self(_GetRef());
+    std::string user = CurrentUser();
+    state_->FillArguments(event, self->GetId());
+    int chain = state_->Log(event, self, user, 0);
+    state_->alarms->EntityChanged(self, chain);
+    result = state_->FinishTask(descriptionId, self, user, nullptr, chain);
+  }
+
+  const std::shared_ptr<HostState> host_;
+  const Ref<Movel::MoRef> networkSystem_, storageSystem_;
+  const int number_;
+};
+
+// A host's network system: reads and edits the host's reported network
+// state. Edits are checked as the host checks them and then applied whole.
+class DemoNetworkSystem : public Kor::Host::NetworkSystemSkeleton {
+ public:
+  explicit DemoNetworkSystem(std::shared_ptr<HostState> host) : host_(std::move(host)) {}
+
+  void GetNetworkInfo(Ref<Kor::Host::NetworkInfo>& result) override { result = Info(); }
+  // The configuration that gives the state as it stands.
+  void GetNetworkConfig(Ref<Kor::Host::NetworkConfig>& result) override {
+    Ref<Kor::Host::NetworkInfo> info = Info();
+    Kor::Host::GetNetworkFactory()->CreateNetworkConfig(result, info);
+  }
+  void GetDnsConfig(Ref<Kor::Host::DnsConfig>& result) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    result = CloneOf(host_->network->PeekDnsConfig());
+  }
+  void GetIpRouteConfig(Ref<Kor::Host::IpRouteConfig>& result) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    result = CloneOf(host_->network->PeekIpRouteConfig());
+  }
+  void GetCapabilities(Ref<Kor::Host::NetCapabilities>& result) override {
+    Kor::Host::GetNetworkFactory()->CreateHvxNetCapabilities(result);
+  }
+  void GetOffloadCapabilities(Ref<Kor::Host::NetOffloadCapabilities>& result) override {
+    Kor::Host::GetNetworkFactory()->CreateNetOffloadCapabilities(result, true);
+  }
+
+  void AddVirtualSwitch(const std::string& vswitchName, Kor::Host::VirtualSwitch::Specification* spec) override {
+    if (vswitchName.empty()) ThrowInvalidArgument("vswitchName", "a switch needs a name");
+    Kor::Host::NetworkFactory* f = Kor::Host::GetNetworkFactory();
+    Ref<Kor::Host::VirtualSwitch> vswitch;
+    f->CreateVirtualSwitch(vswitch);
+    vswitch->name = vswitchName;
+    vswitch->key = "key-vswitch-" + vswitchName;
+    if (spec) vswitch->SetSpec(CloneOf(spec));
+    vswitch->numPorts = vswitch->PeekSpec()->numPorts;
+    if (vswitch->numPorts < 0) ThrowInvalidArgument("spec.numPorts", "a port count must not be negative");
+    vswitch->numPortsAvailable = vswitch->numPorts;
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    if (FindSwitch(vswitchName) >= 0) ThrowAlreadyExists(vswitchName);
+    host_->network->GetVswitch()->Append(vswitch);
+  }
+  // Removing a switch removes its port groups; a switch whose port groups a
+  // virtual NIC uses stays.
+  void RemoveVirtualSwitch(const std::string& vswitchName) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    int at = FindSwitch(vswitchName);
+    if (at < 0) ThrowItemNotFound("no virtual switch " + vswitchName);
+    Kor::Host::NetworkInfo* info = host_->network;
+    for (const Kor::Host::PortGroup* group : *info->GetPortgroup()) {
+      if (group->PeekSpec()->vswitchName == vswitchName && InUse(group->PeekSpec()->name)) {
+        ThrowInUse("kor.host.VirtualSwitch", vswitchName);
+      }
+    }
+    auto* groups = info->GetPortgroup();
+    for (int i = groups->GetLength() - 1; i >= 0; --i) {
+      if (groups->Get(i)->PeekSpec()->vswitchName == vswitchName) groups->Erase(i);
+    }
+    info->GetVswitch()->Erase(at);
+  }
+  void AddPortGroup(Kor::Host::PortGroup::Specification* portgrp) override {
+    if (!portgrp) ThrowInvalidArgument("portgrp", "portgrp is required");
+    if (portgrp->name.empty()) ThrowInvalidArgument("portgrp.name", "a port group needs a name");
+    if (portgrp->vlanId < 0 || portgrp->vlanId > 4095) {
+      ThrowInvalidArgument("portgrp.vlanId", "a VLAN id lies between 0 and 4095");
+    }
+    Kor::Host::NetworkFactory* f = Kor::Host::GetNetworkFactory();
+    Ref<Kor::Host::PortGroup> group;
+    f->CreatePortGroup(group);
+    group->SetSpec(CloneOf(portgrp));
+    Movel::SetOptionalString(group->key, "key-portgroup-" + portgrp->name);
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    if (FindGroup(portgrp->name) >= 0) ThrowAlreadyExists(portgrp->name);
+    int at = FindSwitch(portgrp->vswitchName);
+    if (at < 0) ThrowItemNotFound("no virtual switch " + portgrp->vswitchName);
+    Kor::Host::VirtualSwitch* vswitch = host_->network->GetVswitch()->Get(at);
+    Movel::SetOptionalString(group->vswitch, vswitch->key);
+    vswitch->GetPortgroup()->Append(*group->key);
+    host_->network->GetPortgroup()->Append(group);
+  }
+  void RemovePortGroup(const std::string& pgName) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    int at = FindGroup(pgName);
+    if (at < 0) ThrowItemNotFound("no port group " + pgName);
+    if (InUse(pgName)) ThrowInUse("kor.host.PortGroup", pgName);
+    auto* groups = host_->network->GetPortgroup();
+    const Kor::Host::PortGroup* group = groups->Get(at);
+    if (group->key) {
+      for (Kor::Host::VirtualSwitch* vswitch : *host_->network->GetVswitch()) {
+        auto& keys = vswitch->GetPortgroup()->GetValues();
+        keys.erase(std::remove(keys.begin(), keys.end(), *group->key), keys.end());
+      }
+    }
+    groups->Erase(at);
+  }
+
+ private:
+  Ref<Kor::Host::NetworkInfo> Info() const {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    return CloneOf(host_->network.Get());
+  }
+  // Callers hold the host's mutex.
+  int FindSwitch(const std::string& name) const {
+    auto* list = host_->network->GetVswitch();
+    for (int i = 0; i < list->GetLength(); ++i) {
+      if (list->Get(i)->name == name) return i;
+    }
+    return -1;
+  }
+  int FindGroup(const std::string& name) const {
+    auto* list = host_->network->GetPortgroup();
+    for (int i = 0; i < list->GetLength(); ++i) {
+      if (list->Get(i)->PeekSpec()->name == name) return i;
+    }
+    return -1;
+  }
+  bool InUse(const std::string& group) const {
+    for (const Kor::Host::VirtualNic* vnic : *host_->network->GetVnic()) {
+      if (vnic->portgroup == group) return true;
+    }
+    return false;
+  }
+  [[noreturn]] static void ThrowAlreadyExists(const std::string& name) {
+    Ref<Kor::Fault::AlreadyExists> fault(new Kor::Fault::AlreadyExists());
+    Movel::SetOptionalString(fault->name, name);
+    AddMessage(fault, "demo.fault.AlreadyExists", name + " exists already");
+    throw Kor::Fault::AlreadyExists::Exception(fault.Get());
+  }
+  [[noreturn]] static void ThrowInUse(const char* type, const std::string& name) {
+    Ref<Kor::Fault::ResourceInUse> fault(new Kor::Fault::ResourceInUse());
+    fault->type = Movel::TypeName(type);
+    Movel::SetOptionalString(fault->name, name);
+    AddMessage(fault, "demo.fault.ResourceInUse", name + " is in use by a virtual NIC");
+    throw Kor::Fault::ResourceInUse::Exception(fault.Get());
+  }
+
+  const std::shared_ptr<HostState> host_;
+};
+
+// A host's storage system: reads the host's storage state.
+class DemoStorageSystem : public Kor::Host::StorageSystemSkeleton {
+ public:
+  explicit DemoStorageSystem(std::shared_ptr<HostState> host) : host_(std::move(host)) {}
+  void GetStorageDeviceInfo(Ref<Kor::Host::StorageDeviceInfo>& result) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    result = CloneOf(host_->storage.devices.Get());
+  }
+  void GetFileSystemVolumeInfo(Ref<Kor::Host::FileSystemVolumeInfo>& result) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    result = CloneOf(host_->storage.volumes.Get());
+  }
+  void GetMultipathStateInfo(Ref<Kor::Host::MultipathStateInfo>& result) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    result = CloneOf(host_->storage.paths.Get());
+  }
+  // The adapters are local and never change, so a rescan finds what is there.
+  void RescanAllHba() override {}
+  void RescanHba(const std::string& hbaDevice) override {
+    std::lock_guard<std::mutex> lock(host_->mutex);
+    for (const Kor::Host::HostBusAdapter* hba : *host_->storage.devices->GetHostBusAdapter()) {
+      if (hba->device == hbaDevice) return;
+    }
+    ThrowItemNotFound("no host bus adapter " + hbaDevice);
+  }
+
+ private:
+  const std::shared_ptr<HostState> host_;
+};
+
+class DemoDatastore : public DemoEntity<Kor::DatastoreSkeleton> {
+ public:
+  // volume: the name of the volume behind the datastore on the hosts of
+  // hosts, each of which mounts it.
+  DemoDatastore(std::shared_ptr<State> state, std::string volume,
+                std::vector<std::shared_ptr<HostState>> hosts)
+      : DemoEntity(std::move(state)), volume_(std::move(volume)), hosts_(std::move(hosts)) {}
+
+  void GetInfo(Ref<Kor::Datastore::Info>& result) override {
+    Ref<Kor::Host::FileSystemMountInfo> mount = Mount();
+    const Kor::Host::FileSystemVolume* volume = mount ? mount->PeekVolume() : nullptr;
+    Ref<Kor::Datastore::Info> info;
+    if (const auto* clfs = dynamic_cast<const Kor::Host::ClfsVolume*>(volume)) {
+      Ref<Kor::Host::ClfsDatastoreInfo> clfsInfo(new Kor::Host::ClfsDatastoreInfo());
+      clfsInfo->SetClfs(CloneOf(clfs));
+      info = clfsInfo.Get();
+    } else if (const auto* nas = dynamic_cast<const Kor::Host::NasVolume*>(volume)) {
+      Ref<Kor::Host::NasDatastoreInfo> nasInfo(new Kor::Host::NasDatastoreInfo());
+      nasInfo->SetNas(CloneOf(nas));
+      info = nasInfo.Get();
+    } else {
+      info = new Kor::Datastore::Info();
+    }
+    info->name = GetName();
+    info->url = VolumeUrl(mount);
+    info->freeSpace = FreeSpace(volume);
+    info->maxFileSize = 62LL << 40;
+    result = info;
+  }
+  void GetSummary(Ref<Kor::Datastore::Summary>& result) override {
+    Ref<Kor::Host::FileSystemMountInfo> mount = Mount();
+    const Kor::Host::FileSystemVolume* volume = mount ? mount->PeekVolume() : nullptr;
+    Ref<Kor::Datastore::Summary> summary(new Kor::Datastore::Summary());
+    summary->SetDatastore(_GetRef());
+    summary->name = GetName();
+    summary->url = VolumeUrl(mount);
+    summary->capacity = volume ? volume->capacity : 0;
+    summary->freeSpace = FreeSpace(volume);
+    summary->accessible = mount != nullptr;
+    summary->multipleHostAccess = hosts_.size() > 1;
+    summary->type = volume ? volume->type : std::string();
+    result = summary;
+  }
+  void GetHost(Ref<Movel::DataArray<Kor::Datastore::HostMount>>& result) override {
+    Ref<Movel::DataArray<Kor::Datastore::HostMount>> out(new Movel::DataArray<Kor::Datastore::HostMount>());
+    const std::vector<Ref<Movel::MoRef>>& hosts = Self().hosts;
+    for (std::size_t i = 0; i < hosts.size() && i < hosts_.size(); ++i) {
+      Ref<Kor::Datastore::HostMount> mount(new Kor::Datastore::HostMount());
+      mount->SetKey(hosts[i]);
+      std::lock_guard<std::mutex> lock(hosts_[i]->mutex);
+      const Kor::Host::FileSystemMountInfo* info = FindMount(hosts_[i]->storage.volumes, volume_);
+      mount->SetMountInfo(info ? CloneOf(info->PeekMountInfo()) : Ref<Kor::Host::MountInfo>(new Kor::Host::MountInfo()));
+      out->Append(mount);
+    }
+    result = out;
+  }
+  void GetVm(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().vms); }
+  void GetCapability(Ref<Kor::Datastore::Capability>& result) override {
+    Ref<Kor::Datastore::Capability> capability(new Kor::Datastore::Capability());
+    capability->directoryHierarchySupported = true;
+    capability->rawDiskMappingsSupported = false;
+    capability->perFileThinProvisioningSupported = true;
+    result = capability;
+  }
+  void RefreshDatastore() override {}
+
+ private:
+  // The volume's mount on the first host, copied.
+  Ref<Kor::Host::FileSystemMountInfo> Mount() const {
+    if (hosts_.empty()) return Ref<Kor::Host::FileSystemMountInfo>();
+    std::lock_guard<std::mutex> lock(hosts_[0]->mutex);
+    return CloneOf(FindMount(hosts_[0]->storage.volumes, volume_));
+  }
+  // Each machine on the datastore takes its 16 GiB disk.
+  long long FreeSpace(const Kor::Host::FileSystemVolume* volume) const {
+    if (!volume) return 0;
+    return std::max(0LL, volume->capacity - static_cast<long long>(Self().vms.size()) * (16LL << 30));
+  }
+
+  const std::string volume_;
+  const std::vector<std::shared_ptr<HostState>> hosts_;  // in the order of the node's hosts
+};
+
+class DemoNetwork : public DemoEntity<Kor::NetworkSkeleton> {
+ public:
+  using DemoEntity::DemoEntity;
+  void GetSummary(Ref<Kor::Network::Summary>& result) override {
+    Ref<Kor::Network::Summary> summary(new Kor::Network::Summary());
+    summary->SetNetwork(_GetRef());
+    summary->name = GetName();
+    summary->accessible = !Self().hosts.empty();
+    result = summary;
+  }
+  void GetHost(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().hosts); }
+  void GetVm(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().vms); }
+};
+
+class DemoCluster : public DemoEntity<Kor::ClusterComputeResourceSkeleton> {
+ public:
+  using DemoEntity::DemoEntity;
+  void GetHost(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().hosts); }
+  void GetDatastore(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
+    result = RefList(Self().datastores);
+  }
+  void GetNetwork(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().networks); }
+  void GetSummary(Ref<Kor::ComputeResource::Summary>& result) override {
+    Ref<Kor::ClusterComputeResource::Summary> summary;
+    GetSummaryEx(summary);
+    result = summary.Get();
+  }
+  // Totals over the cluster's hosts, all of which count as usable.
+  void GetSummaryEx(Ref<Kor::ClusterComputeResource::Summary>& result) override {
+    Ref<Kor::ClusterComputeResource::Summary> summary(new Kor::ClusterComputeResource::Summary());
+    const int hosts = static_cast<int>(Self().hosts.size());
+    summary->totalCpu = hosts * kHostCores * kHostCpuMhz;
+    summary->totalMemory = hosts * kHostMemory;
+    summary->numCpuCores = static_cast<short>(std::min(hosts * kHostCores, 32767));
+    summary->numCpuThreads = static_cast<short>(std::min(hosts * kHostCores * 2, 32767));
+    summary->effectiveCpu = summary->totalCpu;
+    summary->effectiveMemory = summary->totalMemory >> 20;
+    summary->numHosts = hosts;
+    summary->numEffectiveHosts = hosts;
+    summary->overallStatus = EntityStatus::green;
+    summary->currentFailoverLevel = hosts > 1 ? 1 : 0;
+    summary->numLiveMigrations = 0;
+    result = summary;
+  }
+  void GetConfigurationEx(Ref<Kor::ComputeResource::ConfigInfo>& result) override {
+    Ref<Kor::ComputeResource::ConfigInfo> config(new Kor::ComputeResource::ConfigInfo());
+    config->vmSwapPlacement = "vmDirectory";
+    result = config;
+  }
+};
+
+// What a folder may hold, by the folder's role.
+enum class FolderRole { root, host, vm, datastore, network };
+
+class DemoFolder : public DemoEntity<Kor::FolderSkeleton> {
+ public:
+  DemoFolder(std::shared_ptr<State> state, FolderRole role) : DemoEntity(std::move(state)), role_(role) {}
+  void GetChildEntity(Ref<Movel::DataArray<Movel::MoRef>>& result) override {
+    result = RefList(Self().children);
+  }
+  void GetChildType(Ref<Movel::Array<std::string>>& result) override {
+    Ref<Movel::Array<std::string>> types(new Movel::Array<std::string>());
+    types->Append("Folder");
+    switch (role_) {
+      case FolderRole::root: types->Append("Datacenter"); break;
+      case FolderRole::host: types->Append("ComputeResource"); break;
+      case FolderRole::vm: types->Append("VirtualMachine"); types->Append("VirtualApp"); break;
+      case FolderRole::datastore: types->Append("Datastore"); types->Append("StoragePod"); break;
+      case FolderRole::network: types->Append("Network"); types->Append("DistributedVirtualSwitch"); break;
+    }
+    result = types;
+  }
+
+ private:
+  const FolderRole role_;
 };
 
 class DemoDatacenter : public DemoEntity<Kor::DatacenterSkeleton> {
  public:
-  DemoDatacenter(std::string name, Movel::MoRef* hostFolder, Movel::MoRef* vmFolder)
-      : DemoEntity(std::move(name)), hostFolder_(hostFolder), vmFolder_(vmFolder) {}
-  void GetHostFolder(Ref<Movel::MoRef>& result) override { result = hostFolder_; }
-  void GetVmFolder(Ref<Movel::MoRef>& result) override { result = vmFolder_; }
+  // folders: host, vm, datastore and network folder, in that order.
+  DemoDatacenter(std::shared_ptr<State> state, std::vector<Ref<Movel::MoRef>> folders)
+      : DemoEntity(std::move(state)), folders_(std::move(folders)) {}
+  void GetHostFolder(Ref<Movel::MoRef>& result) override { result = folders_[0]; }
+  void GetVmFolder(Ref<Movel::MoRef>& result) override { result = folders_[1]; }
+  void GetDatastoreFolder(Ref<Movel::MoRef>& result) override { result = folders_[2]; }
+  void GetNetworkFolder(Ref<Movel::MoRef>& result) override { result = folders_[3]; }
+  void GetDatastore(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().datastores); }
+  void GetNetwork(Ref<Movel::DataArray<Movel::MoRef>>& result) override { result = RefList(Self().networks); }
+  void GetConfiguration(Ref<Kor::Datacenter::ConfigInfo>& result) override {
+    Ref<Kor::Datacenter::ConfigInfo> config(new Kor::Datacenter::ConfigInfo());
+    Movel::SetOptionalString(config->defaultHardwareVersionKey, "vmx-14");
+    result = config;
+  }
 
  private:
-  const Ref<Movel::MoRef> hostFolder_, vmFolder_;
+  const std::vector<Ref<Movel::MoRef>> folders_;
 };
 
 class DemoServiceInstance : public Kor::ServiceInstanceSkeleton {
@@ -1467,37 +2154,227 @@ class DemoServiceInstance : public Kor::ServiceInstanceSkeleton {
 
 // ---- the server ----------------------------------------------------------------------
 
-DemoServer::DemoServer(Clock clock) : state_(std::make_shared<State>()) {
+InventorySize SizeOf(const InventoryOptions& options) {
+  auto check = [](int value, const char* name) {
+    if (value < 0 || value > kMaxInventoryObjects) {
+      throw std::invalid_argument(std::string("inventory: ") + name + " must lie between 0 and " +
+                                  std::to_string(kMaxInventoryObjects) + ", not " + std::to_string(value));
+    }
+  };
+  check(options.datacenters, "datacenters");
+  check(options.clustersPerDatacenter, "clusters per datacenter");
+  check(options.hostsPerCluster, "hosts per cluster");
+  check(options.vmsPerHost, "virtual machines per host");
+  // Each factor is at most kMaxInventoryObjects, so no product of two
+  // overflows; the host count is checked before it is multiplied again.
+  InventorySize size;
+  const long long d = options.datacenters, c = options.clustersPerDatacenter;
+  const long long hostsPerDatacenter = c > 0 ? c * options.hostsPerCluster : options.hostsPerCluster;
+  auto tooMany = [&](long long total) {
+    throw std::invalid_argument(
+        "inventory: " + std::to_string(d) + " datacenters, " + std::to_string(c) +
+        " clusters each, " + std::to_string(options.hostsPerCluster) + " hosts per cluster and " +
+        std::to_string(options.vmsPerHost) + " virtual machines per host make " +
+        (total > 0 ? std::to_string(total) : std::string("too many")) +
+        " managed objects, more than the " + std::to_string(kMaxInventoryObjects) + " one server holds");
+  };
+  if (hostsPerDatacenter > kMaxInventoryObjects || d * hostsPerDatacenter > kMaxInventoryObjects) tooMany(0);
+  size.datacenters = d;
+  size.folders = 1 + 4 * d;
+  size.clusters = d * c;
+  size.hosts = d * hostsPerDatacenter;
+  size.vms = size.hosts * options.vmsPerHost;
+  size.datastores = size.hosts + d;  // one local per host, one shared per datacenter
+  size.networks = d;
+  size.hostSystems = 2 * size.hosts;
+  if (size.Total() > kMaxInventoryObjects) tooMany(size.Total());
+  return size;
+}
+
+namespace {
+
+// Names of the machines, by role; the first machine of the first datacenter
+// is "web-frontend", the others a role and a number.
+const char* const kVmRoles[] = {"web-frontend", "app-server", "db-primary", "cache",
+                                "build-agent",  "mail-relay", "monitor",    "file-server"};
+constexpr int kVmRoleCount = sizeof kVmRoles / sizeof kVmRoles[0];
+
+std::string Numbered(const std::string& stem, long long n) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%02lld", n);
+  return stem + digits;
+}
+
+}  // namespace
+
+DemoServer::DemoServer(Clock clock, InventoryOptions inventory) : state_(std::make_shared<State>()) {
   State& s = *state_;
+  s.size = SizeOf(inventory);
   s.clock = std::move(clock);
-  auto node = [&](Movel::ManagedObjectType* type, const char* id, const char* name,
-                  const char* parent) -> Ref<Movel::MoRef> {
+  // When the hosts came up: stamps their volumes and paths. Fixed, so that
+  // building the server reads no clock.
+  const DateTime booted = DateTime::FromCivil(2026, 12, 1, 6, 0, 0);
+  Movel::ManagedObjectType* folderType = Movel::GetMoType<Kor::Folder>();
+
+  // Ids: the well-known ones, then the next free number for each new object.
+  int serial = 4;
+  const std::set<int> reserved = {12, 31};
+  auto next = [&]() {
+    do ++serial;
+    while (reserved.count(serial));
+    return serial;
+  };
+  auto node = [&](Movel::ManagedObjectType* type, const std::string& id, const std::string& name,
+                  const std::string& parent) -> Node& {
     Node& n = s.nodes[id];
     n.ref = RefOf(type, id);
     n.name = name;
     n.parent = parent;
-    return n.ref;
+    if (!parent.empty()) {
+      Node& up = s.nodes.at(parent);
+      up.children.push_back(n.ref);
+      n.datacenter = up.ref->GetType() == Movel::GetMoType<Kor::Datacenter>() ? parent : up.datacenter;
+    }
+    return n;
   };
-  Ref<Movel::MoRef> root = node(Movel::GetMoType<Kor::Folder>(), kRootFolderId, "Datacenters", "");
-  Ref<Movel::MoRef> datacenter =
-      node(Movel::GetMoType<Kor::Datacenter>(), kDatacenterId, "lab", kRootFolderId);
-  Ref<Movel::MoRef> hostFolder = node(Movel::GetMoType<Kor::Folder>(), kHostFolderId, "host", kDatacenterId);
-  Ref<Movel::MoRef> vmFolder = node(Movel::GetMoType<Kor::Folder>(), kVmFolderId, "vm", kDatacenterId);
-  Ref<Movel::MoRef> host = node(Movel::GetMoType<Kor::HostSystem>(), kHostId, "hv-01.lab", kHostFolderId);
-  Ref<Movel::MoRef> vm = node(Movel::GetMoType<Kor::VirtualMachine>(), kVmId, "web-frontend", kVmFolderId);
-  s.nodes[kVmId].host = kHostId;
+  auto link = [](std::vector<Ref<Movel::MoRef>>& list, Movel::MoRef* ref) {
+    for (const Ref<Movel::MoRef>& r : list) {
+      if (*r == *ref) return;
+    }
+    list.push_back(Ref<Movel::MoRef>(ref));
+  };
 
   s.server->Register(new DemoServiceInstance(), kServiceInstanceId);
   s.server->Register(new DemoEventManager(state_), kEventManagerId);
   Ref<DemoAlarmManager> alarms(new DemoAlarmManager(state_.get()));
   s.alarms = alarms.Get();
   s.server->Register(alarms, kAlarmManagerId);
-  s.server->Register(new DemoFolder("Datacenters", datacenter), kRootFolderId);
-  s.server->Register(new DemoDatacenter("lab", hostFolder, vmFolder), kDatacenterId);
-  s.server->Register(new DemoFolder("host", host), kHostFolderId);
-  s.server->Register(new DemoFolder("vm", vm), kVmFolderId);
-  s.server->Register(new DemoHost("hv-01.lab", vm), kHostId);
-  s.server->Register(new DemoVirtualMachine(state_, "web-frontend", host), kVmId);
+
+  node(folderType, kRootFolderId, "Datacenters", "");
+  s.server->Register(new DemoFolder(state_, FolderRole::root), kRootFolderId);
+  bool firstHost = true, firstVm = true;
+  for (int d = 0; d < inventory.datacenters; ++d) {
+    const bool first = d == 0;
+    const std::string dcId = first ? kDatacenterId : "datacenter-" + std::to_string(next());
+    const std::string dcName = first ? "lab" : Numbered("dc-", d + 1);
+    Node& dc = node(Movel::GetMoType<Kor::Datacenter>(), dcId, dcName, kRootFolderId);
+    dc.datacenter = dcId;
+    const std::string hostFolder = first ? kHostFolderId : "group-h" + std::to_string(next());
+    const std::string vmFolder = first ? kVmFolderId : "group-v" + std::to_string(next());
+    const std::string dsFolder = "group-s" + std::to_string(next());
+    const std::string netFolder = "group-n" + std::to_string(next());
+    std::vector<Ref<Movel::MoRef>> folders;
+    const std::pair<std::string, FolderRole> roles[] = {{hostFolder, FolderRole::host},
+                                                        {vmFolder, FolderRole::vm},
+                                                        {dsFolder, FolderRole::datastore},
+                                                        {netFolder, FolderRole::network}};
+    const char* const folderNames[] = {"host", "vm", "datastore", "network"};
+    for (int f = 0; f < 4; ++f) {
+      folders.push_back(node(folderType, roles[f].first, folderNames[f], dcId).ref);
+      s.server->Register(new DemoFolder(state_, roles[f].second), roles[f].first);
+    }
+    s.server->Register(new DemoDatacenter(state_, folders), dcId);
+
+    const std::string networkId = "network-" + std::to_string(next());
+    Node& network = node(Movel::GetMoType<Kor::Network>(), networkId, kVmPortGroup, netFolder);
+    link(s.nodes.at(dcId).networks, network.ref);
+    const std::string sharedId = "datastore-" + std::to_string(next());
+    const std::string sharedName = "nfs-shared";
+    Node& shared = node(Movel::GetMoType<Kor::Datastore>(), sharedId, sharedName, dsFolder);
+    link(s.nodes.at(dcId).datastores, shared.ref);
+    std::vector<std::shared_ptr<HostState>> sharedHosts;
+
+    std::vector<std::string> clusters;
+    for (int c = 0; c < inventory.clustersPerDatacenter; ++c) {
+      clusters.push_back("domain-c" + std::to_string(next()));
+      Node& cluster = node(Movel::GetMoType<Kor::ClusterComputeResource>(), clusters.back(),
+                           Numbered("cluster-", c + 1), hostFolder);
+      link(cluster.networks, network.ref);
+      link(cluster.datastores, shared.ref);
+      s.server->Register(new DemoCluster(state_), clusters.back());
+    }
+
+    const long long hostCount = clusters.empty()
+                                    ? inventory.hostsPerCluster
+                                    : static_cast<long long>(clusters.size()) * inventory.hostsPerCluster;
+    long long vmIndex = 0;
+    for (long long k = 0; k < hostCount; ++k) {
+      const bool standalone = clusters.empty() || firstHost;
+      const int number = firstHost ? 12 : next();
+      firstHost = false;
+      const std::string hostId = "host-" + std::to_string(number);
+      const std::string parent = standalone ? hostFolder : clusters[static_cast<std::size_t>(k / inventory.hostsPerCluster)];
+      Node& host = node(Movel::GetMoType<Kor::HostSystem>(), hostId, Numbered("hv-", k + 1) + "." + dcName, parent);
+      HostLayout layout;
+      layout.name = host.name;
+      layout.number = number;
+      layout.localDatastore = "datastore" + std::to_string(k + 1);
+      layout.sharedDatastore = sharedName;
+      layout.nasHost = "nas01." + dcName;
+      auto hostState = std::make_shared<HostState>();
+      hostState->network = BuildHostNetwork(layout);
+      hostState->storage = BuildHostStorage(layout, booted);
+      sharedHosts.push_back(hostState);
+
+      const std::string localId = "datastore-" + std::to_string(next());
+      Node& local = node(Movel::GetMoType<Kor::Datastore>(), localId, layout.localDatastore, dsFolder);
+      link(s.nodes.at(dcId).datastores, local.ref);
+      Node& hostNode = s.nodes.at(hostId);
+      link(hostNode.datastores, local.ref);
+      link(hostNode.datastores, shared.ref);
+      link(hostNode.networks, network.ref);
+      link(local.hosts, hostNode.ref);
+      link(shared.hosts, hostNode.ref);
+      link(network.hosts, hostNode.ref);
+      if (!standalone) {
+        Node& cluster = s.nodes.at(parent);
+        link(cluster.hosts, hostNode.ref);
+        link(cluster.datastores, local.ref);
+      }
+
+      for (int v = 0; v < inventory.vmsPerHost; ++v, ++vmIndex) {
+        VmLayout vm;
+        vm.number = firstVm ? 31 : next();
+        vm.name = firstVm ? std::string(kVmRoles[0])
+                          : Numbered(std::string(kVmRoles[vmIndex % kVmRoleCount]) + "-", vmIndex / kVmRoleCount + 1);
+        firstVm = false;
+        const std::string vmId = "vm-" + std::to_string(vm.number);
+        Node& vmNode = node(Movel::GetMoType<Kor::VirtualMachine>(), vmId, vm.name, vmFolder);
+        vmNode.host = hostId;
+        vm.host = hostNode.ref;
+        vm.hostState = hostState;
+        vm.datastore = local.ref;
+        vm.datastoreName = local.name;
+        vm.network = network.ref;
+        const int sizes[][2] = {{2, 4096}, {1, 2048}, {4, 8192}};  // CPUs, MB
+        vm.numCpus = sizes[vmIndex % 3][0];
+        vm.memoryMB = sizes[vmIndex % 3][1];
+        link(vmNode.datastores, local.ref);
+        link(vmNode.networks, network.ref);
+        link(hostNode.vms, vmNode.ref);
+        link(local.vms, vmNode.ref);
+        link(network.vms, vmNode.ref);
+        s.server->Register(new DemoVirtualMachine(state_, vm), vmId);
+      }
+
+      const std::string networkSystem = "networkSystem-" + std::to_string(number);
+      const std::string storageSystem = "storageSystem-" + std::to_string(number);
+      Ref<Movel::MoRef> networkSystemRef =
+          s.server->Register(new DemoNetworkSystem(hostState), networkSystem);
+      Ref<Movel::MoRef> storageSystemRef =
+          s.server->Register(new DemoStorageSystem(hostState), storageSystem);
+      s.server->Register(new DemoHost(state_, hostState, networkSystemRef, storageSystemRef, number), hostId);
+      s.server->Register(new DemoDatastore(state_, layout.localDatastore, {hostState}), localId);
+    }
+    // Standalone hosts come first in the host folder, as the first host
+    // always has.
+    std::vector<Ref<Movel::MoRef>>& inFolder = s.nodes.at(hostFolder).children;
+    std::stable_partition(inFolder.begin(), inFolder.end(), [](const Ref<Movel::MoRef>& ref) {
+      return ref->GetType() == Movel::GetMoType<Kor::HostSystem>();
+    });
+    s.server->Register(new DemoDatastore(state_, sharedName, sharedHosts), sharedId);
+    s.server->Register(new DemoNetwork(state_), networkId);
+  }
 }
 
 DemoServer::~DemoServer() {
@@ -1513,6 +2390,7 @@ std::size_t DemoServer::GetEventCount() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->events.size();
 }
+InventorySize DemoServer::GetInventorySize() const { return state_->size; }
 
 }  // namespace demo
 }  // namespace kortypes

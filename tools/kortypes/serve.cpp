@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "commands.h"
@@ -16,15 +17,6 @@
 
 namespace kortypes {
 namespace {
-
-// How large an inventory to serve: datacenters, clusters per datacenter,
-// hosts per cluster, virtual machines per host.
-struct ServeInventory {
-  int datacenters = 1;
-  int clusters = 1;
-  int hosts = 1;
-  int vms = 1;
-};
 
 // Reads option as a whole number in [low, high] into value; false (after
 // saying why on err) when it is not one.
@@ -56,14 +48,25 @@ int RunServe(const Invocation& inv) {
     return status;
   }
   Movel::HttpServerOptions options;
-  ServeInventory inventory;
+  // Datacenters, clusters per datacenter (0: hosts stand in the host
+  // folder), hosts per cluster, virtual machines per host.
+  demo::InventoryOptions inventory;
   int threads = static_cast<int>(options.threads);
   if (!ReadCount(inv, opt, "--port", 0, 65535, &options.port) ||
       !ReadCount(inv, opt, "--threads", 1, 1024, &threads) ||
-      !ReadCount(inv, opt, "--datacenters", 1, 1000, &inventory.datacenters) ||
-      !ReadCount(inv, opt, "--clusters", 1, 1000, &inventory.clusters) ||
-      !ReadCount(inv, opt, "--hosts", 1, 1000, &inventory.hosts) ||
-      !ReadCount(inv, opt, "--vms", 1, 1000, &inventory.vms)) {
+      !ReadCount(inv, opt, "--datacenters", 1, demo::kMaxInventoryObjects,
+                 &inventory.datacenters) ||
+      !ReadCount(inv, opt, "--clusters", 0, demo::kMaxInventoryObjects,
+                 &inventory.clustersPerDatacenter) ||
+      !ReadCount(inv, opt, "--hosts", 0, demo::kMaxInventoryObjects, &inventory.hostsPerCluster) ||
+      !ReadCount(inv, opt, "--vms", 0, demo::kMaxInventoryObjects, &inventory.vmsPerHost)) {
+    return kExitUsage;
+  }
+  demo::InventorySize size;
+  try {
+    size = demo::SizeOf(inventory);
+  } catch (const std::invalid_argument& e) {
+    inv.err << "kortypes serve: " << e.what() << "\n";
     return kExitUsage;
   }
   options.threads = static_cast<std::size_t>(threads);
@@ -83,12 +86,7 @@ int RunServe(const Invocation& inv) {
     ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
   } restore{previous};
 
-  // INTEGRATION: the inventory sizes go to the demo server here once it
-  // takes them: demo::DemoServer server(demo::Clock(), demo::InventoryOptions{
-  //     inventory.datacenters, inventory.clusters, inventory.hosts, inventory.vms});
-  demo::DemoServer server;
-  const bool sized = inventory.datacenters != 1 || inventory.clusters != 1 ||
-                     inventory.hosts != 1 || inventory.vms != 1;
+  demo::DemoServer server(demo::Clock(), inventory);
 
   std::unique_ptr<Movel::HttpServer> http;
   try {
@@ -100,15 +98,18 @@ int RunServe(const Invocation& inv) {
   if (opt.Has("--json")) {
     // One line, so a reader can take it as soon as it is flushed.
     inv.out << "{\"url\":" << JsonWriter::Quote(http->GetUrl())
-            << ",\"objects\":" << server.GetObjectCount() << "}\n";
+            << ",\"objects\":" << server.GetObjectCount() << ",\"datacenters\":" << size.datacenters
+            << ",\"clusters\":" << size.clusters << ",\"hosts\":" << size.hosts
+            << ",\"vms\":" << size.vms << ",\"datastores\":" << size.datastores
+            << ",\"networks\":" << size.networks << "}\n";
   } else {
     inv.out << "serving " << http->GetUrl() << "\n";
   }
   inv.out.flush();
-  if (sized) {
-    inv.err << "kortypes serve: inventory sizes are not applied yet; serving the demo's one "
-               "datacenter, host and virtual machine\n";
-  }
+  inv.err << "kortypes serve: " << server.GetObjectCount() << " objects: " << size.datacenters
+          << " datacenters, " << size.clusters << " clusters, " << size.hosts << " hosts, "
+          << size.vms << " virtual machines, " << size.datastores << " datastores, "
+          << size.networks << " networks; root folder " << demo::kRootFolderId << "\n";
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
