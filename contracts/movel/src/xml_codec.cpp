@@ -339,31 +339,87 @@ class XmlInput {
   pugi::xml_node Root() const { return root_; }
 
  private:
+  // True for the code points XML 1.0 lets a document carry.
+  static bool IsXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+  }
+
+  // A character reference "&#..;" or "&#x..;" (name is what stands between
+  // '&' and ';') must name a character XML allows: anything else would
+  // decode to text the writer cannot carry, or to a NUL that cuts it short.
+  void CheckCharReference(std::string_view name, std::size_t offset) {
+    unsigned long c = 0;
+    const bool hex = name.size() > 1 && name[1] == 'x';
+    std::size_t i = hex ? 2 : 1;
+    bool ok = i < name.size();
+    for (; ok && i < name.size(); ++i) {
+      const char ch = name[i];
+      int digit;
+      if (ch >= '0' && ch <= '9') {
+        digit = ch - '0';
+      } else if (hex && ch >= 'a' && ch <= 'f') {
+        digit = ch - 'a' + 10;
+      } else if (hex && ch >= 'A' && ch <= 'F') {
+        digit = ch - 'A' + 10;
+      } else {
+        ok = false;
+        break;
+      }
+      c = c * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+      if (c > 0x10FFFF) ok = false;
+    }
+    if (!ok || !IsXmlChar(c)) {
+      ctx_.Fail(WireError::Kind::kMalformed,
+                "a character reference to a character XML does not allow (offset " +
+                    std::to_string(offset) + ")");
+    }
+  }
+
   void Prescan(std::string_view d) {
+    // What each byte asks of the scan: 0 nothing, 1 markup, 2 a reference,
+    // 3 a control character XML does not allow.
+    static const auto kClass = [] {
+      std::array<unsigned char, 256> t{};
+      for (int c = 0; c < 0x20; ++c) t[static_cast<std::size_t>(c)] = 3;
+      t['\t'] = t['\n'] = t['\r'] = 0;
+      t['<'] = 1;
+      t['&'] = 2;
+      return t;
+    }();
     const char* p = d.data();
     const char* end = p + d.size();
     std::size_t tags = 0;
     const std::size_t maxTags = 2 * ctx_.Options().limits.maxElements + 16;
     for (; p != end; ++p) {
-      if (*p == '<') {
+      const unsigned char cls = kClass[static_cast<unsigned char>(*p)];
+      if (cls == 0) continue;
+      if (cls == 1) {
         if (++tags > maxTags) {
           ctx_.Fail(WireError::Kind::kLimit, "more than " +
                                                  std::to_string(ctx_.Options().limits.maxElements) +
                                                  " elements");
         }
-        if (end - p >= 2 && p[1] == '!' && end - p >= 9 && std::memcmp(p, "<!DOCTYPE", 9) == 0) {
+        if (end - p >= 9 && p[1] == '!' && std::memcmp(p, "<!DOCTYPE", 9) == 0) {
           ctx_.Fail(WireError::Kind::kForbidden, "document type declarations are not accepted");
         }
-      } else if (*p == '&') {
+      } else if (cls == 2) {
         const char* q = p + 1;
         while (q != end && *q != ';' && q - p < 12) ++q;
         if (q == end) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside a reference");
         const std::string_view name(p + 1, static_cast<std::size_t>(q - p - 1));
-        if (*q != ';' || !(name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
-                           name == "apos" || (!name.empty() && name[0] == '#'))) {
+        const auto offset = static_cast<std::size_t>(p - d.data());
+        if (*q == ';' && !name.empty() && name[0] == '#') {
+          CheckCharReference(name, offset);
+        } else if (*q != ';' || !(name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
+                                  name == "apos")) {
           ctx_.Fail(WireError::Kind::kForbidden,
-                    "entity references are not accepted (offset " + std::to_string(p - d.data()) + ")");
+                    "entity references are not accepted (offset " + std::to_string(offset) + ")");
         }
+      } else {
+        ctx_.Fail(WireError::Kind::kMalformed,
+                  "control character " + std::to_string(static_cast<unsigned char>(*p)) +
+                      ", which XML does not allow (offset " + std::to_string(p - d.data()) + ")");
       }
     }
   }
