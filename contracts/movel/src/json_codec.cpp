@@ -183,13 +183,13 @@ class JsonWriter {
     }
     switch (slot.kind) {
       case ValueKind::kData:
-        if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+        if (const auto* o = AsA<DataObject>(v)) {
           Data(o, slot.type);
           return;
         }
         break;
       case ValueKind::kMoRef:
-        if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+        if (const auto* ref = AsA<MoRef>(v)) {
           Reference(ref, false);
           return;
         }
@@ -216,11 +216,11 @@ class JsonWriter {
 
   // A value in a place of any type names its type.
   void AnyValue(const Any* v) {
-    if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+    if (const auto* o = AsA<DataObject>(v)) {
       Data(o, nullptr);
       return;
     }
-    if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+    if (const auto* ref = AsA<MoRef>(v)) {
       Reference(ref, true);
       return;
     }
@@ -545,9 +545,9 @@ class JsonDecoder {
       ctx_.Fail(WireError::Kind::kWrongType, "a value in a place of any type must name its type");
     }
     if (slot.kind == ValueKind::kData && !slot.array) {
-      return Basekit::Ref<Any>(Data(static_cast<const DataObjectType*>(slot.type), first).Get());
+      return Data(static_cast<const DataObjectType*>(slot.type), first);
     }
-    if (slot.kind == ValueKind::kMoRef && !slot.array) return Basekit::Ref<Any>(Reference(first).Get());
+    if (slot.kind == ValueKind::kMoRef && !slot.array) return Reference(first);
     // A box: {"_typeName":..,"_value":..}.
     Basekit::Ref<Any> v;
     bool seen = false;
