@@ -202,7 +202,7 @@ TEST(WireValues, XmlRefusesCharactersItCouldNotWriteBack) {
   const std::string open =
       "<value xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:type=\"string\">";
   const std::string refused[] = {"&#1;", "&#0;", "&#x0;", "&#xD800;", "&#xFFFE;", "&#x110000;",
-                                 "&#99999999999;", "&#;", "&#x;", "&#12a;", "&#xG1;",
+                                 "&#1114112;", "&#;", "&#x;", "&#12a;", "&#xG1;",
                                  "a\x01z", std::string(1, '\0')};
   for (const std::string& body : refused) {
     const std::string doc = open + body + "</value>";
@@ -225,6 +225,38 @@ TEST(WireValues, XmlRefusesCharactersItCouldNotWriteBack) {
 
 // Names that are empty once their prefix is gone, or empty outright, still
 // give errors whose path starts at the root.
+// JSON objects are unordered: a class named after some members (here two
+// levels deep) is found all the same, and must still fit its place.
+TEST(WireValues, JsonFindsAClassNamedAfterTheMembers) {
+  Ref<Movel::MethodFault> outer(new Movel::MethodFault());
+  Ref<Movel::Fault::InvalidArgument> middle(new Movel::Fault::InvalidArgument());
+  Ref<Movel::Fault::InvalidArgument> inner(new Movel::Fault::InvalidArgument());
+  middle->SetInvalidProperty(Movel::PropertyPath("a"));
+  inner->SetInvalidProperty(Movel::PropertyPath("b"));
+  middle->SetFaultCause(inner);
+  outer->SetFaultCause(middle);
+  const std::string named = "\"_typeName\":\"InvalidArgument\"";
+  const std::string docs[] = {
+      "{\"_typeName\":\"MethodFault\",\"faultCause\":{\"faultCause\":{\"invalidProperty\":\"b\"," + named +
+          "},\"invalidProperty\":\"a\"," + named + "}}",
+      "{\"_typeName\":\"MethodFault\",\"faultCause\":{\"invalidProperty\":\"a\",\"faultCause\":{" + named +
+          ",\"invalidProperty\":\"b\"}," + named + "}}",
+      Movel::EncodeValue(WireFormat::kJson, outer)};
+  for (const std::string& doc : docs) {
+    Ref<Movel::Any> back = Movel::DecodeValue(WireFormat::kJson, doc);
+    EXPECT_TRUE(Movel::AreEqualAnysInt(outer, back, 0, false)) << doc << "\n" << Movel::DebugString(back);
+  }
+  std::string path;
+  EXPECT_EQ(FailureKind(WireFormat::kJson,
+                        "{\"_typeName\":\"MethodFault\",\"faultCause\":{\"key\":\"k\",\"_typeName\":\"LocalizableMessage\"}}",
+                        &path),
+            WireError::Kind::kWrongType);
+  EXPECT_EQ(path, "/faultCause");
+  EXPECT_EQ(FailureKind(WireFormat::kJson,
+                        "{\"_typeName\":\"MethodFault\",\"faultCause\":{\"invalidProperty\":\"a\",\"_typeName\":\"Nope\"}}"),
+            WireError::Kind::kUnknownType);
+}
+
 TEST(WireValues, ErrorsUnderEmptyNamesKeepARootedPath) {
   const std::string docs[][2] = {
       {"xml", "<x: xmlns:x=\"urn:a\"/>"},
