@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# W1 through our XML and JSON wire forms beside protobuf's binary and JSON
-# serialisation of the peer's W1, in one run, as a Markdown table of ratios.
+# W1 and W2 through our XML and JSON wire forms beside protobuf's binary and
+# JSON serialisation of the peer's W1 and W2, in one run, as a Markdown table
+# of ratios.
 #
 #   bench/compare_wire.sh [extra benchmark flags...]
 #
@@ -47,15 +48,17 @@ def medians(path):
             if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median"}
 kor = medians(os.path.join(out, "wire.json"))
 pb = medians(os.path.join(out, "protobuf.json"))
-rows = [("encode", "W1/xml/encode", "W1/binary/encode", "3"),
-        ("decode", "W1/xml/decode", "W1/binary/decode", "3"),
-        ("encode", "W1/json/encode", "W1/json/encode", "1"),
-        ("decode", "W1/json/decode", "W1/json/decode", "1")]
-print("| operation | kor form | kor ns/op | protobuf form | protobuf ns/op | ratio | goal |")
-print("|---|---|---:|---|---:|---:|---:|")
+rows = []
+for w in ("W1", "W2"):
+    for op in ("encode", "decode"):
+        rows.append((op, f"{w}/xml/{op}", f"{w}/binary/{op}", "3"))
+    for op in ("encode", "decode"):
+        rows.append((op, f"{w}/json/{op}", f"{w}/json/{op}", "1"))
+print("| workload | operation | kor form | kor ns/op | protobuf form | protobuf ns/op | ratio | goal |")
+print("|---|---|---|---:|---|---:|---:|---:|")
 for op, k, p, goal in rows:
     kv, pv = kor.get(k), pb.get(p)
     ratio = f"{kv / pv:.2f}" if kv and pv else "n/a"
-    print(f"| {op} | {k.split('/')[1]} | {kv or 0:,.0f} | {p.split('/')[1]} | {pv or 0:,.0f} | {ratio} | <= {goal} |")
+    print(f"| {k.split('/')[0]} | {op} | {k.split('/')[1]} | {kv or 0:,.0f} | {p.split('/')[1]} | {pv or 0:,.0f} | {ratio} | <= {goal} |")
 PY
 exit $status

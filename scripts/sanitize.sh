@@ -2,7 +2,7 @@
 # Sanitizer and fuzzing runs, each variant in its own build folder:
 #
 #   build-fuzz   clang, libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer:
-#                the three fuzzers over the sample library, FUZZ_SECONDS each
+#                the five fuzzers over the sample library, FUZZ_SECONDS each
 #                (default 60), starting from their seed corpora.
 #   build-tsan   clang + ThreadSanitizer: the sample library's stress test and
 #                the runtime's stub tests (asynchronous calls, shutdown).
@@ -60,8 +60,8 @@ timed() {  # label, command...
 run_fuzz() {
   local dir="$BUILD_ROOT/build-fuzz"
   configure "$dir" -DKORTYPES_FUZZ=ON
-  build "$dir" fuzz_enum fuzz_property fuzz_dispatch
-  for name in enum property dispatch; do
+  build "$dir" fuzz_enum fuzz_property fuzz_dispatch fuzz_wire_xml fuzz_wire_json
+  for name in enum property dispatch wire_xml wire_json; do
     # New inputs go to a scratch corpus; the committed seeds stay as they are.
     local scratch="$dir/corpus-$name"
     mkdir -p "$scratch"

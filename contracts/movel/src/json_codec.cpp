@@ -12,6 +12,10 @@ namespace Movel {
 namespace wire {
 namespace {
 
+// Thrown by a data object read as its declared type when a _typeName turns
+// up among its members; the reader starts the object over (see Value).
+struct LateTypeName {};
+
 constexpr const char kTypeKey[] = "_typeName";
 constexpr const char kValueKey[] = "_value";
 constexpr const char kSecretText[] = "(secret)";
@@ -183,13 +187,13 @@ class JsonWriter {
     }
     switch (slot.kind) {
       case ValueKind::kData:
-        if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+        if (const auto* o = AsA<DataObject>(v)) {
           Data(o, slot.type);
           return;
         }
         break;
       case ValueKind::kMoRef:
-        if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+        if (const auto* ref = AsA<MoRef>(v)) {
           Reference(ref, false);
           return;
         }
@@ -216,11 +220,11 @@ class JsonWriter {
 
   // A value in a place of any type names its type.
   void AnyValue(const Any* v) {
-    if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+    if (const auto* o = AsA<DataObject>(v)) {
       Data(o, nullptr);
       return;
     }
-    if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+    if (const auto* ref = AsA<MoRef>(v)) {
       Reference(ref, true);
       return;
     }
@@ -531,7 +535,23 @@ class JsonDecoder {
     r_.Expect('{');
     std::string named;
     bool first = true;
-    const bool hasName = TypeName(named, first);
+    bool hasName = TypeName(named, first, false);
+    if (!hasName && declared.kind == ValueKind::kData && declared.type) {
+      // Writers name a value's class first, as ours does; a name further in
+      // is rare. Read the object as the declared type, and only when a name
+      // turns up after all start over with a look through the object: looking
+      // ahead in every object would read nested documents once per level.
+      const char* start = r_.Position();
+      try {
+        return Data(static_cast<const DataObjectType*>(declared.type), first, true);
+      } catch (const LateTypeName&) {
+        r_.Rewind(start);
+        first = true;
+      }
+      hasName = TypeName(named, first, true);
+    } else if (!hasName) {
+      hasName = TypeName(named, first, true);
+    }
     Slot slot = declared;
     if (hasName) {
       Slot s;
@@ -545,9 +565,9 @@ class JsonDecoder {
       ctx_.Fail(WireError::Kind::kWrongType, "a value in a place of any type must name its type");
     }
     if (slot.kind == ValueKind::kData && !slot.array) {
-      return Basekit::Ref<Any>(Data(static_cast<const DataObjectType*>(slot.type), first).Get());
+      return Data(static_cast<const DataObjectType*>(slot.type), first);
     }
-    if (slot.kind == ValueKind::kMoRef && !slot.array) return Basekit::Ref<Any>(Reference(first).Get());
+    if (slot.kind == ValueKind::kMoRef && !slot.array) return Reference(first);
     // A box: {"_typeName":..,"_value":..}.
     Basekit::Ref<Any> v;
     bool seen = false;
@@ -599,9 +619,9 @@ class JsonDecoder {
     return builder.Finish(ctx_);
   }
 
-  // Right after '{': finds "_typeName", first or anywhere in the object,
-  // without consuming anything but a leading one.
-  bool TypeName(std::string& out, bool& first) {
+  // Right after '{': finds "_typeName", first or (with lookAhead) anywhere
+  // in the object, without consuming anything but a leading one.
+  bool TypeName(std::string& out, bool& first, bool lookAhead) {
     const char* start = r_.Position();
     std::string_view key;
     bool probeFirst = true;
@@ -613,6 +633,10 @@ class JsonDecoder {
       out = std::string(r_.String(false));
       first = false;
       return true;
+    }
+    if (!lookAhead) {
+      r_.Rewind(start);
+      return false;
     }
     // Not first: look ahead through the object, then come back.
     bool found = false;
@@ -630,7 +654,10 @@ class JsonDecoder {
   }
 
   // The members of a data object, after '{' (and a leading _typeName).
-  Basekit::Ref<DataObject> Data(const DataObjectType* type, bool first) {
+  // lateNameRestarts: the caller read no leading _typeName and assumed the
+  // declared type; a _typeName among the members throws LateTypeName so that
+  // it reads the object again knowing its class.
+  Basekit::Ref<DataObject> Data(const DataObjectType* type, bool first, bool lateNameRestarts = false) {
     Basekit::Ref<DataObject> o(type->CreateInstance());
     if (!o) ctx_.Fail(WireError::Kind::kWrongType, "type " + type->GetWsdlName() + " cannot be made");
     const Plan& plan = PlanOf(type);
@@ -638,6 +665,7 @@ class JsonDecoder {
     std::string_view key;
     while (r_.NextKey(first, key)) {
       if (key == kTypeKey) {
+        if (lateNameRestarts) throw LateTypeName{};
         r_.String(false);
         continue;
       }

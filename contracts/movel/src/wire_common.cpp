@@ -128,13 +128,13 @@ Slot SlotOfType(const Type* type) {
 }  // namespace
 
 Slot SlotOfValue(const Any* value) {
-  if (const auto* ref = dynamic_cast<const MoRef*>(value)) {
+  if (const auto* ref = AsA<MoRef>(value)) {
     Slot s;
     s.kind = ValueKind::kMoRef;
     s.type = ref->GetType();
     return s;
   }
-  if (const auto* data = dynamic_cast<const DataObject*>(value)) {
+  if (const auto* data = AsA<DataObject>(value)) {
     Slot s;
     s.kind = ValueKind::kData;
     s.type = data->_GetDataType();
@@ -148,7 +148,7 @@ const void* BoxedValue(const Slot& slot, const Any* v, int& enumValue) {
   switch (slot.kind) {
 #define MOVEL_WIRE_BOX(K, T)                                             \
 case ValueKind::K:                                                     \
-  if (const auto* b = dynamic_cast<const Primitive<T>*>(v)) p = &b->GetValue(); \
+  if (const auto* b = AsA<Primitive<T>>(v)) p = &b->GetValue(); \
   break;
     MOVEL_WIRE_BOX(kString, std::string)
     MOVEL_WIRE_BOX(kBool, bool)
@@ -212,7 +212,39 @@ std::string WireTypeName(const Slot& slot) {
   return slot.array ? kArrayPrefix + element : element;
 }
 
+namespace {
+
+bool FindSlotOfWireName(std::string_view name, Slot& out);
+
+}  // namespace
+
 bool SlotOfWireName(std::string_view name, Slot& out) {
+  // Documents name the same few types over and over: each thread remembers
+  // the names it has resolved (types stay registered as long as the library
+  // is loaded), so the registry is searched once per name.
+  struct Entry {
+    std::string name;
+    Slot slot;
+  };
+  thread_local Entry memo[64];
+  std::size_t h = name.size();
+  for (char c : name) h = h * 131 + static_cast<unsigned char>(c);
+  Entry& e = memo[h & 63u];
+  if (!e.name.empty() && e.name == name) {
+    out = e.slot;
+    return true;
+  }
+  if (!FindSlotOfWireName(name, out)) return false;
+  if (name.size() <= 64) {
+    e.name.assign(name.data(), name.size());
+    e.slot = out;
+  }
+  return true;
+}
+
+namespace {
+
+bool FindSlotOfWireName(std::string_view name, Slot& out) {
   if (name == kMoRefWireName) {
     out = Slot{};
     out.kind = ValueKind::kMoRef;
@@ -227,13 +259,15 @@ bool SlotOfWireName(std::string_view name, Slot& out) {
   const std::size_t prefix = sizeof(kArrayPrefix) - 1;
   if (name.size() > prefix && name.compare(0, prefix, kArrayPrefix) == 0) {
     Slot element;
-    if (!SlotOfWireName(name.substr(prefix), element) || element.array) return false;
+    if (!FindSlotOfWireName(name.substr(prefix), element) || element.array) return false;
     out = element;
     out.array = true;
     return true;
   }
   return false;
 }
+
+}  // namespace
 
 // ---- plans ----
 
@@ -283,6 +317,8 @@ std::unique_ptr<Plan> MakePlan(const DataObjectType* type) {
       m.optional = p.IsOptional();
       plan->members.push_back(m);
       plan->nameLengths.push_back(static_cast<std::uint32_t>(std::strlen(m.name)));
+      plan->xmlOpen.push_back("<" + std::string(m.name) + ">");
+      plan->xmlClose.push_back("</" + std::string(m.name) + ">");
     }
   }
   return plan;
@@ -362,6 +398,9 @@ std::string DecodeContext::Path() const {
     out += s.name;
     if (s.index >= 0) out += "[" + std::to_string(s.index) + "]";
   }
+  // Steps with empty names (an element named "x:", an operation named "")
+  // still leave the path rooted.
+  if (out.empty() || out[0] != '/') out.insert(out.begin(), '/');
   return out;
 }
 
@@ -451,6 +490,85 @@ bool DecodeBase64(std::string_view text, std::vector<unsigned char>& out) {
   return pad <= 2 && bits < 6 && (acc & ((1u << bits) - 1)) == 0;
 }
 
+namespace {
+
+// The ISO 8601 text of a date-time, as DateTime::ToString writes it (year of
+// at least four digits, the fraction without trailing zeros, "Z" or the
+// offset), written straight into out: dates are frequent in documents and
+// the formatted path allocates and goes through printf.
+void AppendDateTime(std::string& out, const Basekit::System::DateTime& t) {
+  constexpr std::int64_t kMicrosPerDay = 86400000000LL;
+  const std::int64_t local = t.GetUtcTime() + std::int64_t{t.GetOffsetMinutes()} * 60000000LL;
+  std::int64_t days = local / kMicrosPerDay;
+  if (local % kMicrosPerDay < 0) --days;
+  std::int64_t ofDay = local - days * kMicrosPerDay;
+  // Civil date of a day count from 1970-01-01 (proleptic Gregorian).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+
+  char buf[48];
+  char* w = buf;
+  std::uint64_t y = year < 0 ? static_cast<std::uint64_t>(-year) : static_cast<std::uint64_t>(year);
+  if (year < 0) *w++ = '-';
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + y % 10);
+    y /= 10;
+  } while (y);
+  for (int i = n; i < 4; ++i) *w++ = '0';
+  while (n) *w++ = digits[--n];
+  auto two = [&w](int v) {
+    *w++ = static_cast<char>('0' + v / 10);
+    *w++ = static_cast<char>('0' + v % 10);
+  };
+  *w++ = '-';
+  two(month);
+  *w++ = '-';
+  two(day);
+  *w++ = 'T';
+  int micros = static_cast<int>(ofDay % 1000000);
+  ofDay /= 1000000;
+  two(static_cast<int>(ofDay / 3600));
+  *w++ = ':';
+  two(static_cast<int>(ofDay / 60 % 60));
+  *w++ = ':';
+  two(static_cast<int>(ofDay % 60));
+  if (micros != 0) {
+    *w++ = '.';
+    int width = 6;
+    while (micros % 10 == 0) {
+      micros /= 10;
+      --width;
+    }
+    for (int i = width - 1; i >= 0; --i) {
+      w[i] = static_cast<char>('0' + micros % 10);
+      micros /= 10;
+    }
+    w += width;
+  }
+  const int offset = t.GetOffsetMinutes();
+  if (offset == 0) {
+    *w++ = 'Z';
+  } else {
+    const int magnitude = offset < 0 ? -offset : offset;
+    *w++ = offset < 0 ? '-' : '+';
+    two(magnitude / 60 % 100);
+    *w++ = ':';
+    two(magnitude % 60);
+  }
+  out.append(buf, static_cast<std::size_t>(w - buf));
+}
+
+}  // namespace
+
 void AppendScalar(std::string& out, ValueKind kind, const void* p, const Type* type) {
   switch (kind) {
     case ValueKind::kString: out += *static_cast<const std::string*>(p); break;
@@ -462,7 +580,7 @@ void AppendScalar(std::string& out, ValueKind kind, const void* p, const Type* t
     case ValueKind::kFloat: AppendFloating(out, *static_cast<const float*>(p)); break;
     case ValueKind::kDouble: AppendFloating(out, *static_cast<const double*>(p)); break;
     case ValueKind::kDateTime:
-      out += static_cast<const Basekit::System::DateTime*>(p)->ToString();
+      AppendDateTime(out, *static_cast<const Basekit::System::DateTime*>(p));
       break;
     case ValueKind::kBinary:
       AppendBase64(out, *static_cast<const std::vector<unsigned char>*>(p));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <typeinfo>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +23,24 @@
 
 namespace Movel {
 namespace wire {
+
+// A checked downcast for the codecs' hot paths. Classes of values are
+// instantiated in more than one library, so the standard cast compares class
+// names as strings at every step; here each thread remembers, per class,
+// whether it is a T, and casts statically once that is known. Null gives null.
+template <class T>
+const T* AsA(const Any* v) {
+  if (!v) return nullptr;
+  struct Entry {
+    const std::type_info* cls;
+    bool isT;
+  };
+  thread_local Entry memo[32] = {};
+  const std::type_info* cls = &typeid(*v);
+  Entry& e = memo[(reinterpret_cast<std::uintptr_t>(cls) >> 4) & 31u];
+  if (e.cls != cls) e = Entry{cls, dynamic_cast<const T*>(v) != nullptr};
+  return e.isT ? static_cast<const T*>(v) : nullptr;
+}
 
 // What one value is, as far as the wire cares.
 enum class ValueKind : std::uint8_t {
@@ -85,6 +104,9 @@ struct Plan {
   std::vector<Member> members;
   // Parallel to members: the names' lengths, for quick matching.
   std::vector<std::uint32_t> nameLengths;
+  // Parallel to members: "<name>" and "</name>", which the XML writer puts
+  // around scalar members in one piece each.
+  std::vector<std::string> xmlOpen, xmlClose;
   // The member of a name, or -1.
   int Find(std::string_view name) const;
   // The type's level chain, root first, for copying members across types.
@@ -280,14 +302,14 @@ bool SlotOfWireName(std::string_view name, Slot& out);
 template <class OnScalar, class OnValue>
 void ForEachElement(const Any* array, const Slot& element, OnScalar&& scalar, OnValue&& value) {
   if (!array) return;
-  if (const auto* refs = dynamic_cast<const DataArrayBase*>(array)) {
+  if (const auto* refs = AsA<DataArrayBase>(array)) {
     for (Any* item : refs->GetItems()) value(item);
     return;
   }
   switch (element.kind) {
 #define MOVEL_WIRE_ELEMENTS(K, T)                                        \
   case ValueKind::K:                                                     \
-    if (const auto* a = dynamic_cast<const Array<T>*>(array)) {          \
+    if (const auto* a = AsA<Array<T>>(array)) {          \
       for (const T& v : a->GetValues()) scalar(static_cast<const void*>(&v)); \
     }                                                                    \
     return;
@@ -306,7 +328,7 @@ void ForEachElement(const Any* array, const Slot& element, OnScalar&& scalar, On
     MOVEL_WIRE_ELEMENTS(kUri, Uri)
 #undef MOVEL_WIRE_ELEMENTS
     case ValueKind::kBool:
-      if (const auto* a = dynamic_cast<const Array<bool>*>(array)) {
+      if (const auto* a = AsA<Array<bool>>(array)) {
         for (bool v : a->GetValues()) scalar(static_cast<const void*>(&v));
       }
       return;
@@ -314,7 +336,7 @@ void ForEachElement(const Any* array, const Slot& element, OnScalar&& scalar, On
       const auto* e = static_cast<const EnumType*>(element.type);
       Basekit::Ref<Any> names;
       e->GetFuncs().namesFromArray(const_cast<Any*>(array), names, e);
-      if (const auto* strings = dynamic_cast<const Array<std::string>*>(names.Get())) {
+      if (const auto* strings = AsA<Array<std::string>>(names.Get())) {
         for (const std::string& name : strings->GetValues()) {
           const int v = e->FindValue(name);
           scalar(static_cast<const void*>(&v));

@@ -8,6 +8,9 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "movel/data_types.h"
 #include "movel/fault.h"
@@ -147,7 +150,9 @@ class XmlWriter {
         element.array = false;
         Elements(name, element, static_cast<const Any*>(p));
       } else if (IsScalar(m.slot.kind)) {
-        ScalarElement(name, m.slot, p, nullptr);
+        out_ += plan.xmlOpen[i];
+        ScalarText(m.slot, p);
+        out_ += plan.xmlClose[i];
       } else {
         Single(name, m.slot, static_cast<const Any*>(p), false);
       }
@@ -192,13 +197,13 @@ class XmlWriter {
     }
     switch (slot.kind) {
       case ValueKind::kData:
-        if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+        if (const auto* o = AsA<DataObject>(v)) {
           Data(name, o, slot.type, nsDecl);
           return;
         }
         break;
       case ValueKind::kMoRef:
-        if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+        if (const auto* ref = AsA<MoRef>(v)) {
           Reference(name, ref, false, nsDecl);
           return;
         }
@@ -232,11 +237,11 @@ class XmlWriter {
 
   // A value in a place of any type: it names its type.
   void AnyValue(std::string_view name, const Any* v, bool nsDecl) {
-    if (const auto* o = dynamic_cast<const DataObject*>(v)) {
+    if (const auto* o = AsA<DataObject>(v)) {
       Data(name, o, nullptr, nsDecl);
       return;
     }
-    if (const auto* ref = dynamic_cast<const MoRef*>(v)) {
+    if (const auto* ref = AsA<MoRef>(v)) {
       Reference(name, ref, true, nsDecl);
       return;
     }
@@ -339,33 +344,114 @@ class XmlInput {
   pugi::xml_node Root() const { return root_; }
 
  private:
+  // True for the code points XML 1.0 lets a document carry.
+  static bool IsXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+  }
+
+  // A character reference "&#..;" or "&#x..;" (name is what stands between
+  // '&' and ';') must name a character XML allows: anything else would
+  // decode to text the writer cannot carry, or to a NUL that cuts it short.
+  void CheckCharReference(std::string_view name, std::size_t offset) {
+    unsigned long c = 0;
+    const bool hex = name.size() > 1 && name[1] == 'x';
+    std::size_t i = hex ? 2 : 1;
+    bool ok = i < name.size();
+    for (; ok && i < name.size(); ++i) {
+      const char ch = name[i];
+      int digit;
+      if (ch >= '0' && ch <= '9') {
+        digit = ch - '0';
+      } else if (hex && ch >= 'a' && ch <= 'f') {
+        digit = ch - 'a' + 10;
+      } else if (hex && ch >= 'A' && ch <= 'F') {
+        digit = ch - 'A' + 10;
+      } else {
+        ok = false;
+        break;
+      }
+      c = c * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+      if (c > 0x10FFFF) ok = false;
+    }
+    if (!ok || !IsXmlChar(c)) {
+      ctx_.Fail(WireError::Kind::kMalformed,
+                "a character reference to a character XML does not allow (offset " +
+                    std::to_string(offset) + ")");
+    }
+  }
+
+  // One byte of the scan that needs a look: markup is counted, references
+  // are checked, controls refused. Returns the byte's class.
+  void ScanByte(const char* p, std::string_view d, std::size_t& tags, std::size_t maxTags) {
+    // What each byte asks of the scan: 0 nothing, 1 markup, 2 a reference,
+    // 3 a control character XML does not allow.
+    static const auto kClass = [] {
+      std::array<unsigned char, 256> t{};
+      for (int c = 0; c < 0x20; ++c) t[static_cast<std::size_t>(c)] = 3;
+      t['\t'] = t['\n'] = t['\r'] = 0;
+      t['<'] = 1;
+      t['&'] = 2;
+      return t;
+    }();
+    const char* end = d.data() + d.size();
+    const unsigned char cls = kClass[static_cast<unsigned char>(*p)];
+    if (cls == 0) return;
+    if (cls == 1) {
+      if (++tags > maxTags) TooManyElements();
+    } else if (cls == 2) {
+      const char* q = p + 1;
+      while (q != end && *q != ';' && q - p < 12) ++q;
+      if (q == end) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside a reference");
+      const std::string_view name(p + 1, static_cast<std::size_t>(q - p - 1));
+      const auto offset = static_cast<std::size_t>(p - d.data());
+      if (*q == ';' && !name.empty() && name[0] == '#') {
+        CheckCharReference(name, offset);
+      } else if (*q != ';' || !(name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
+                                name == "apos")) {
+        ctx_.Fail(WireError::Kind::kForbidden,
+                  "entity references are not accepted (offset " + std::to_string(offset) + ")");
+      }
+    } else {
+      ctx_.Fail(WireError::Kind::kMalformed,
+                "control character " + std::to_string(static_cast<unsigned char>(*p)) +
+                    ", which XML does not allow (offset " + std::to_string(p - d.data()) + ")");
+    }
+  }
+
+  [[noreturn]] void TooManyElements() {
+    ctx_.Fail(WireError::Kind::kLimit,
+              "more than " + std::to_string(ctx_.Options().limits.maxElements) + " elements");
+  }
+
+  // Counts the markup (which bounds the tree the parser builds) and refuses
+  // references and characters the decoder does not take. Document type
+  // declarations are refused after parsing (the parser only records them).
+  // Sixteen bytes at a time: runs holding only text and '<' are counted
+  // without a look at each byte.
   void Prescan(std::string_view d) {
     const char* p = d.data();
     const char* end = p + d.size();
     std::size_t tags = 0;
     const std::size_t maxTags = 2 * ctx_.Options().limits.maxElements + 16;
-    for (; p != end; ++p) {
-      if (*p == '<') {
-        if (++tags > maxTags) {
-          ctx_.Fail(WireError::Kind::kLimit, "more than " +
-                                                 std::to_string(ctx_.Options().limits.maxElements) +
-                                                 " elements");
-        }
-        if (end - p >= 2 && p[1] == '!' && end - p >= 9 && std::memcmp(p, "<!DOCTYPE", 9) == 0) {
-          ctx_.Fail(WireError::Kind::kForbidden, "document type declarations are not accepted");
-        }
-      } else if (*p == '&') {
-        const char* q = p + 1;
-        while (q != end && *q != ';' && q - p < 12) ++q;
-        if (q == end) ctx_.Fail(WireError::Kind::kTruncated, "the document ends inside a reference");
-        const std::string_view name(p + 1, static_cast<std::size_t>(q - p - 1));
-        if (*q != ';' || !(name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
-                           name == "apos" || (!name.empty() && name[0] == '#'))) {
-          ctx_.Fail(WireError::Kind::kForbidden,
-                    "entity references are not accepted (offset " + std::to_string(p - d.data()) + ")");
-        }
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i amp = _mm_set1_epi8('&');
+    const __m128i ctl = _mm_set1_epi8(0x1F);
+    for (; end - p >= 16; p += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const int markup = _mm_movemask_epi8(_mm_cmpeq_epi8(x, lt));
+      const int other = _mm_movemask_epi8(_mm_or_si128(
+          _mm_cmpeq_epi8(x, amp), _mm_cmpeq_epi8(_mm_max_epu8(x, ctl), ctl)));
+      if (other == 0) {
+        tags += static_cast<std::size_t>(__builtin_popcount(static_cast<unsigned>(markup)));
+        if (tags > maxTags) TooManyElements();
+        continue;
       }
+      for (int i = 0; i < 16; ++i) ScanByte(p + i, d, tags, maxTags);
     }
+#endif
+    for (; p != end; ++p) ScanByte(p, d, tags, maxTags);
   }
 
   DecodeContext& ctx_;
@@ -515,9 +601,9 @@ class XmlDecoder {
     }
     switch (slot.kind) {
       case ValueKind::kData:
-        return Basekit::Ref<Any>(Data(n, static_cast<const DataObjectType*>(slot.type)).Get());
+        return Data(n, static_cast<const DataObjectType*>(slot.type));  // moved: no count traffic
       case ValueKind::kMoRef:
-        return Basekit::Ref<Any>(Reference(n, a).Get());
+        return Reference(n, a);
       case ValueKind::kAny:
         ctx_.Fail(WireError::Kind::kWrongType, "a value of type anyType");
       default:
@@ -657,16 +743,28 @@ class XmlDecoder {
   }
 
  private:
-  // True when prefix is bound to the schema-instance namespace at n.
-  static bool IsXsiPrefix(pugi::xml_node n, std::string_view prefix) {
+  // True when prefix is bound to the schema-instance namespace at n. Siblings
+  // share their ancestors' bindings, so the answer for n's parent is kept
+  // for the next sibling that asks.
+  bool IsXsiPrefix(pugi::xml_node n, std::string_view prefix) {
     char attr[64] = "xmlns:";
     if (prefix.size() > sizeof attr - 7) return false;
     std::memcpy(attr + 6, prefix.data(), prefix.size());
     attr[6 + prefix.size()] = '\0';
-    for (; n; n = n.parent()) {
-      if (pugi::xml_attribute ns = n.attribute(attr)) return std::strcmp(ns.value(), kXsiNamespace) == 0;
+    if (pugi::xml_attribute ns = n.attribute(attr)) return std::strcmp(ns.value(), kXsiNamespace) == 0;
+    const pugi::xml_node parent = n.parent();
+    if (parent == xsiParent_ && prefix == xsiPrefix_) return xsiBound_;
+    bool bound = false;
+    for (pugi::xml_node a = parent; a; a = a.parent()) {
+      if (pugi::xml_attribute ns = a.attribute(attr)) {
+        bound = std::strcmp(ns.value(), kXsiNamespace) == 0;
+        break;
+      }
     }
-    return false;
+    xsiParent_ = parent;
+    xsiPrefix_.assign(prefix.data(), prefix.size());
+    xsiBound_ = bound;
+    return bound;
   }
 
   // An array property whose elements are being read.
@@ -679,6 +777,10 @@ class XmlDecoder {
 
   DecodeContext& ctx_;
   std::string text_;
+  // The last answer of IsXsiPrefix for a parent element.
+  pugi::xml_node xsiParent_;
+  std::string xsiPrefix_;
+  bool xsiBound_ = false;
 };
 
 Basekit::Ref<MethodFault> ReadFaultBody(DecodeContext& ctx, XmlDecoder& d, pugi::xml_node root) {
