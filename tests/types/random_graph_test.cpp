@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -28,6 +29,24 @@ using namespace randomgraph;
 using Basekit::Ref;
 using Basekit::System::DateTime;
 
+// Wire names of the data and fault types the generated catalogue index lists
+// (written by the generator from the schema, independently of what the
+// runtime registered at load).
+std::set<std::string> CatalogueDataTypes() {
+  std::set<std::string> names;
+  std::ifstream in(KORTYPES_CATALOGUE_INDEX);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t k = line.find('\t');
+    const size_t w = line.find('\t', k + 1);
+    const size_t end = line.find('\t', w + 1);
+    if (k == std::string::npos || w == std::string::npos || end == std::string::npos) continue;
+    const std::string kind = line.substr(k + 1, w - k - 1);
+    if (kind == "data" || kind == "fault") names.insert(line.substr(w + 1, end - w - 1));
+  }
+  return names;
+}
 
 // --- changing one leaf ------------------------------------------------------------
 
@@ -293,8 +312,11 @@ class RandomGraphs : public ::testing::Test {
 TEST_F(RandomGraphs, ACopyEqualsItsSourceHasNoDiffAndTheSameSize) {
   Tally t;
   const auto& types = Registry::Get().libraryDataTypes;
-  ASSERT_GT(types.size(), 100u);
+  const std::set<std::string> catalogue = CatalogueDataTypes();
+  ASSERT_GT(catalogue.size(), 100u) << "catalogue index missing: " << KORTYPES_CATALOGUE_INDEX;
+  std::set<std::string> visited;
   for (const Movel::DataObjectType* type : types) {
+    visited.insert(type->GetName());
     for (int round = 0; round < kRoundsPerType; ++round) {
       Builder b(TypeSeed(RunSeed(), type->GetName(), round));
       Ref<Movel::DataObject> a = b.Build(type);
@@ -326,6 +348,21 @@ TEST_F(RandomGraphs, ACopyEqualsItsSourceHasNoDiffAndTheSameSize) {
   }
   EXPECT_EQ(t.failures, 0) << "see the first " << kMaxFailuresReported << " failures above";
   EXPECT_EQ(t.graphs, static_cast<int>(types.size()) * kRoundsPerType);
+  // The run covered the catalogue: every data and fault type of the index
+  // was a root, and nothing else was.
+  std::vector<std::string> missing, extra;
+  for (const std::string& n : catalogue) {
+    if (!visited.count(n)) missing.push_back(n);
+  }
+  for (const std::string& n : visited) {
+    if (!catalogue.count(n)) extra.push_back(n);
+  }
+  EXPECT_TRUE(missing.empty()) << missing.size() << " catalogue types were never built, e.g. "
+                               << missing.front();
+  EXPECT_TRUE(extra.empty()) << extra.size() << " roots are not catalogue types, e.g. "
+                             << extra.front();
+  std::printf("random graphs: %zu data and fault types visited of %zu in the catalogue, %d graphs\n",
+              visited.size(), catalogue.size(), t.graphs);
 }
 
 TEST_F(RandomGraphs, ChangingOneLeafOfACopyIsReportedAtExactlyThatPath) {

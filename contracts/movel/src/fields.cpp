@@ -31,8 +31,29 @@ GraphDepthException::~GraphDepthException() = default;
 Basekit::Exception* GraphDepthException::Clone() const { return new GraphDepthException(*this); }
 void GraphDepthException::Rethrow() const { throw GraphDepthException(*this); }
 
+namespace {
+// Kept out of line, so the descent below stays a compare and an increment.
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowTooDeep(const char* operation) {
+  throw GraphDepthException(operation);
+}
+
+// DepthScope inlined into this file's operations: the count is taken once
+// per nested object, so a call per level would cost the small operations
+// (size, equality) a measurable share of their time.
+class Descent {
+ public:
+  explicit Descent(const char* operation) {
+    if (__builtin_expect(tDepth >= kMaxGraphDepth, 0)) ThrowTooDeep(operation);
+    ++tDepth;
+  }
+  ~Descent() { --tDepth; }
+  Descent(const Descent&) = delete;
+  Descent& operator=(const Descent&) = delete;
+};
+}  // namespace
+
 detail::DepthScope::DepthScope(const char* operation) {
-  if (tDepth >= kMaxGraphDepth) throw GraphDepthException(operation);
+  if (tDepth >= kMaxGraphDepth) ThrowTooDeep(operation);
   ++tDepth;
 }
 detail::DepthScope::~DepthScope() { --tDepth; }
@@ -245,7 +266,7 @@ void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at
     type = static_cast<const DataObjectType*>(t);
   }
   if (const DataLayout* layout = type ? type->GetLayout() : nullptr) {
-    detail::DepthScope depth("diff");
+    Descent depth("diff");
     DiffLevels(x, y, *layout, at, set);
     return;
   }
@@ -298,7 +319,7 @@ void DiffLevels(const void* a, const void* b, const DataLayout& layout, const Pa
 }  // namespace
 
 void CopyFields(DataObject* self, const DataObject* other, const DataLayout& layout) {
-  detail::DepthScope depth("clone");
+  Descent depth("clone");
   try {
     for (std::uint32_t i = 0; i < layout.count; ++i) {
       const FieldInfo& f = layout.fields[i];
@@ -346,7 +367,7 @@ void ReleaseFields(DataObject* self, const DataLayout& layout) noexcept {
 bool FieldsEqual(const DataObject* a, const DataObject* b, const DataLayout& layout,
                  bool lenient) {
   if (!b || typeid(*a) != typeid(*b)) return false;
-  detail::DepthScope depth("equality");
+  Descent depth("equality");
   for (const DataLayout* l = &layout; l; l = l->parent) {
     for (std::uint32_t i = 0; i < l->count; ++i) {
       const FieldInfo& f = l->fields[i];
@@ -367,13 +388,13 @@ void DiffFields(const DataObject* a, const DataObject* b, const std::string& pre
     set.Append(PropertyPath(prefix));
     return;
   }
-  detail::DepthScope depth("diff");
+  Descent depth("diff");
   PathNode root{nullptr, &prefix, nullptr, -1};
   DiffLevels(a, b, layout, &root, set);
 }
 
 unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r) {
-  detail::DepthScope depth("size");
+  Descent depth("size");
   unsigned total = r(layout.size);
   for (const DataLayout* l = &layout; l; l = l->parent) {
     ForSizedFields(*l, false, [&](std::uint32_t i) {
