@@ -8,6 +8,8 @@
 
 namespace Movel {
 
+void Any::IncRef() const { refCount_.fetch_add(1, std::memory_order_relaxed); }
+
 namespace {
 
 // Destroying a value releases what it holds, which may destroy those values
@@ -41,7 +43,7 @@ bool Defer(const Any* p) noexcept {
   return true;
 }
 
-void DestroyDeferring(const Any* p) noexcept {
+void Destroy(const Any* p) noexcept {
   DeferredDeletes& d = tDeferred;
   if (d.nesting >= kNestedDeletes && Defer(p)) return;
   ++d.nesting;
@@ -61,11 +63,15 @@ void DestroyDeferring(const Any* p) noexcept {
 
 }  // namespace
 
-void Any::Destroy(const Any* p) noexcept { DestroyDeferring(p); }
+void Any::DecRef() const {
+  if (refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy(this);
+}
 
-std::string Any::TypeNameOf(const Any* p) {
-  const Type* type = p->_GetType();
-  return type ? type->GetName() : Basekit::DemangleTypeName(typeid(*p).name());
+int Any::GetRefCount() const { return refCount_.load(std::memory_order_relaxed); }
+
+std::string Any::ToString() const {
+  const Type* type = _GetType();
+  return type ? type->GetName() : Basekit::DemangleTypeName(typeid(*this).name());
 }
 
 Any::~Any() = default;
