@@ -140,6 +140,15 @@ printf '%-36s %12d\n' "R_X86_64_RELATIVE" "$(count R_X86_64_RELATIVE)" \
   "$(grep -E ' R_X86_64_' "$stripped.rel" | grep -vcE ' R_X86_64_(RELATIVE|64|GLOB_DAT|JUMP_SLOT) ' || true)"
 relr=$(sed -n "s/^Relocation section '\.relr\.dyn'.* contains \([0-9]*\) entr.*/\1/p" "$stripped.rel")
 printf '%-36s %12s\n' "RELR entries (.relr.dyn)" "${relr:-none}"
+# Each distinct symbol is one lookup through every loaded object at load time;
+# the most named ones show which tables still bind to other libraries.
+awk '$3 ~ /^R_X86_64_(64|GLOB_DAT|JUMP_SLOT)$/ { sub(/@.*/, "", $5); print $5 }' "$stripped.rel" |
+  sort | uniq -c | sort -rn >"$stripped.targets"
+printf '%-36s %12d\n' "symbols named by relocations" "$(wc -l <"$stripped.targets")"
+echo "  most named:"
+head -8 "$stripped.targets" | while read -r n sym; do
+  printf '  %8d  %s\n' "$n" "$(echo "$sym" | c++filt | cut -c1-90)"
+done
 
 echo
 bench="$build/bin/registration_bench"
@@ -155,4 +164,7 @@ b = b[0]
 print(f"{'dlopen until registered, median':36} {b['median_ms']:12.2f} ms"
       f"   (min {b['min_ms']:.2f}, max {b['max_ms']:.2f}, {b['iterations']} processes, "
       f"{int(b['types'])} types)")
+if 'cpu_median_ms' in b:
+    print(f"{'  CPU time of the loading thread':36} {b['cpu_median_ms']:12.2f} ms"
+          "   (median; the wall time above also counts waiting for a busy machine)")
 PY
