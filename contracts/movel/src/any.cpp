@@ -8,8 +8,6 @@
 
 namespace Movel {
 
-void Any::IncRef() const { refCount_.fetch_add(1, std::memory_order_relaxed); }
-
 namespace {
 
 // Destroying a value releases what it holds, which may destroy those values
@@ -43,7 +41,7 @@ bool Defer(const Any* p) noexcept {
   return true;
 }
 
-void Destroy(const Any* p) noexcept {
+void DestroyDeferring(const Any* p) noexcept {
   DeferredDeletes& d = tDeferred;
   if (d.nesting >= kNestedDeletes && Defer(p)) return;
   ++d.nesting;
@@ -63,15 +61,11 @@ void Destroy(const Any* p) noexcept {
 
 }  // namespace
 
-void Any::DecRef() const {
-  if (refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy(this);
-}
+void Any::Destroy(const Any* p) noexcept { DestroyDeferring(p); }
 
-int Any::GetRefCount() const { return refCount_.load(std::memory_order_relaxed); }
-
-std::string Any::ToString() const {
-  const Type* type = _GetType();
-  return type ? type->GetName() : Basekit::DemangleTypeName(typeid(*this).name());
+std::string Any::TypeNameOf(const Any* p) {
+  const Type* type = p->_GetType();
+  return type ? type->GetName() : Basekit::DemangleTypeName(typeid(*p).name());
 }
 
 Any::~Any() = default;

@@ -30,7 +30,7 @@ DataArrayBase::DataArrayBase(const DataArrayBase& other) : Collection(other), ch
 
 DataArrayBase::~DataArrayBase() { Clear(); }
 
-unsigned DataArrayBase::_GetSize(RoundFn r) const {
+unsigned DataArrayBase::SizeOfItems(RoundFn r) const {
   detail::DepthScope depth("size");
   unsigned total = r(static_cast<unsigned>(sizeof(DataArrayBase))) +
                    r(static_cast<unsigned>(items_.capacity() * sizeof(Any*)));
@@ -40,7 +40,7 @@ unsigned DataArrayBase::_GetSize(RoundFn r) const {
   return total;
 }
 
-bool DataArrayBase::_IsEqual(const Any* other, bool lenient) const {
+bool DataArrayBase::EqualItems(const Any* other, bool lenient) const {
   if (!other || typeid(*other) != typeid(*this)) return false;
   const auto& theirs = static_cast<const DataArrayBase*>(other)->items_;
   if (theirs.size() != items_.size()) return false;
@@ -51,8 +51,8 @@ bool DataArrayBase::_IsEqual(const Any* other, bool lenient) const {
   return true;
 }
 
-void DataArrayBase::_DiffProperties(const Any* other, const std::string& path,
-                                    PropertyDiffSet& set) const {
+void DataArrayBase::DiffItems(const Any* other, const std::string& path,
+                              PropertyDiffSet& set) const {
   if (!other || typeid(*other) != typeid(*this)) {
     set.Append(path);
     return;

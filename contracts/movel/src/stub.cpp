@@ -11,10 +11,6 @@ namespace Movel {
 // ---------------------------------------------------------------------------
 // ManagedObject
 
-MoRef* ManagedObject::_GetRef() const { return boundRef_.Get(); }
-
-void ManagedObject::_Unregistered() {}
-
 bool ManagedObject::_BindRef(MoRef* ref) { return boundRef_.Bind(ref); }
 
 ManagedObject::BoundRef::~BoundRef() {
@@ -65,7 +61,7 @@ StubImpl::~StubImpl() {
   if (ref) ref->DecRef();
 }
 
-MoRef* StubImpl::_GetRef() const {
+MoRef* StubImpl::CurrentRef() const {
   MoRef* ref = ref_.load(std::memory_order_acquire);
   if (ref) return ref;
   ManagedObjectType* type = _GetType();
@@ -86,14 +82,8 @@ Basekit::Ref<RequestContext> StubImpl::CurrentContext() const {
   return context_;
 }
 
-void StubImpl::_Invoke(ManagedMethod* method, Basekit::RefVector<Any>& args,
-                       Basekit::Ref<Any>& result) {
-  Basekit::Ref<RequestContext> context = CurrentContext();
-  adapter_->Invoke(_GetRef(), method, args, context.Get(), result);
-}
-
-void StubImpl::_Invoke_Task(ManagedMethod* method, Basekit::RefVector<Any>& args,
-                            Basekit::Ref<Any>& result) {
+void StubImpl::InvokeNow(ManagedMethod* method, Basekit::RefVector<Any>& args,
+                         Basekit::Ref<Any>& result) {
   Basekit::Ref<RequestContext> context = CurrentContext();
   adapter_->Invoke(_GetRef(), method, args, context.Get(), result);
 }
@@ -103,28 +93,19 @@ void StubImpl::_Invoke_Task(ManagedMethod* method, Basekit::RefVector<Any>& args
   _Invoke_Task(method, args, ignored);
 }
 
-void StubImpl::_StartInvoke(ManagedMethod* method, Basekit::RefVector<Any>& args,
-                            const Completion& callback,
-                            Basekit::Ref<Basekit::System::ScheduledItem>& item) {
+void StubImpl::StartInvokeNow(ManagedMethod* method, Basekit::RefVector<Any>& args,
+                              const Completion& callback,
+                              Basekit::Ref<Basekit::System::ScheduledItem>& item) {
   Basekit::Ref<RequestContext> context = CurrentContext();
   adapter_->StartInvoke(_GetRef(), method, args, context.Get(), callback, item);
 }
 
-void StubImpl::_StartInvoke_Task(ManagedMethod* method, Basekit::RefVector<Any>& args,
-                                 const Completion& callback,
-                                 Basekit::Ref<Basekit::System::ScheduledItem>& item) {
-  Basekit::Ref<RequestContext> context = CurrentContext();
-  adapter_->StartInvoke(_GetRef(), method, args, context.Get(), callback, item);
-}
-
-StubAdapter* StubImpl::_GetStubAdapter() const { return adapter_.Get(); }
-
-RequestContext* StubImpl::_GetRequestContext() const {
+RequestContext* StubImpl::PeekContext() const {
   std::lock_guard<std::mutex> lock(contextMutex_);
   return context_.Get();
 }
 
-void StubImpl::_SetRequestContext(RequestContext* context) {
+void StubImpl::ReplaceContext(RequestContext* context) {
   Basekit::Ref<RequestContext> old;
   {
     std::lock_guard<std::mutex> lock(contextMutex_);

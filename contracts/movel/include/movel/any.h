@@ -25,11 +25,17 @@ class MOVEL_API Any : public Basekit::Object {
  public:
   using RoundFn = Movel::RoundFn;
 
-  void IncRef() const override;
-  void DecRef() const override;
+  // Counting is defined here rather than in the runtime library so that the
+  // virtual tables of the thousands of value classes in a bindings library
+  // point at that library's own copies: the loader then fixes these slots up
+  // as plain offsets instead of looking the runtime's symbols up.
+  void IncRef() const override { refCount_.fetch_add(1, std::memory_order_relaxed); }
+  void DecRef() const override {
+    if (refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy(this);
+  }
   // The wire name of the value's type.
-  std::string ToString() const override;
-  int GetRefCount() const override;
+  std::string ToString() const override { return TypeNameOf(this); }
+  int GetRefCount() const override { return refCount_.load(std::memory_order_relaxed); }
 
   ~Any() override;
   // The value's runtime type; an array's is the array type of its elements.
@@ -53,6 +59,12 @@ class MOVEL_API Any : public Basekit::Object {
   Any& operator=(const Any&) noexcept { return *this; }
 
  private:
+  // Deletes a value whose last reference went (deep graphs without deep
+  // native recursion).
+  static void Destroy(const Any* p) noexcept;
+  // The wire name of p's type, or its demangled class name when it has none.
+  static std::string TypeNameOf(const Any* p);
+
   mutable std::atomic<int> refCount_;
 };
 

@@ -70,14 +70,20 @@ class MOVEL_API DataArrayBase : public Collection {
   int GetLength() const override { return static_cast<int>(items_.size()); }
   virtual Type* GetElementType() const = 0;
 
-  unsigned _GetSize(RoundFn r) const override;
+  // Defined here, like Any's counting, so that the virtual tables of every
+  // DataArray<T> point into the library that instantiates them.
+  unsigned _GetSize(RoundFn r) const override { return SizeOfItems(r); }
   // Equal when other is an array of the same class whose elements are
   // pairwise equal.
-  bool _IsEqual(const Any* other, bool lenient) const override;
+  bool _IsEqual(const Any* other, bool lenient) const override {
+    return EqualItems(other, lenient);
+  }
   // Reports path once for another class or another length, else each
   // differing element as path[i].
   void _DiffProperties(const Any* other, const std::string& path,
-                       PropertyDiffSet& set) const override;
+                       PropertyDiffSet& set) const override {
+    DiffItems(other, path, set);
+  }
 
   // The element at i, or null. An index outside 0 <= i < GetLength()
   // throws std::out_of_range (as do SetAt and Erase).
@@ -102,6 +108,9 @@ class MOVEL_API DataArrayBase : public Collection {
 
  private:
   void CheckIndex(const char* operation, int i) const;
+  unsigned SizeOfItems(RoundFn r) const;
+  bool EqualItems(const Any* other, bool lenient) const;
+  void DiffItems(const Any* other, const std::string& path, PropertyDiffSet& set) const;
 
   CheckFn check_;
   std::vector<Any*> items_;

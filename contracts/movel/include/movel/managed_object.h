@@ -22,11 +22,14 @@ class MOVEL_API ManagedObject : public virtual Basekit::Object {
   // an implementation answers the reference it was first registered under
   // with a server, or null before any registration. The reference outlives
   // an unregistration: it stays the object's identity for its whole life.
-  virtual MoRef* _GetRef() const;
+  //
+  // This and _Unregistered are defined here so that the virtual tables of a
+  // library's interfaces and stubs point into that library.
+  virtual MoRef* _GetRef() const { return boundRef_.Get(); }
 
   // Called by a server after it has removed the object from its table, with
   // no server lock held. Does nothing by default.
-  virtual void _Unregistered();
+  virtual void _Unregistered() {}
 
   // Records ref as the object's reference, for servers registering it. The
   // first reference bound stays: binding a reference equal to it (same type

@@ -88,25 +88,37 @@ class MOVEL_API StubImpl : public virtual Stub, public Basekit::ObjectImpl {
   StubImpl(const StubImpl&) = delete;
   StubImpl& operator=(const StubImpl&) = delete;
 
+  // The overrides below are defined here and forward to the runtime, so that
+  // the virtual tables of the generated stub classes (and of the virtual
+  // bases they are built with) point into the library that holds them.
+
   // Throws Basekit::Exception when the reference has to be made and the
   // stub's type is not registered.
-  MoRef* _GetRef() const override;
+  MoRef* _GetRef() const override { return CurrentRef(); }
 
   void _Invoke(ManagedMethod* method, Basekit::RefVector<Any>& args,
-               Basekit::Ref<Any>& result) override;
+               Basekit::Ref<Any>& result) override {
+    InvokeNow(method, args, result);
+  }
   void _Invoke_Task(ManagedMethod* method, Basekit::RefVector<Any>& args,
-                    Basekit::Ref<Any>& result) override;
+                    Basekit::Ref<Any>& result) override {
+    InvokeNow(method, args, result);
+  }
   void _StartInvoke(ManagedMethod* method, Basekit::RefVector<Any>& args,
                     const Completion& callback,
-                    Basekit::Ref<Basekit::System::ScheduledItem>& item) override;
+                    Basekit::Ref<Basekit::System::ScheduledItem>& item) override {
+    StartInvokeNow(method, args, callback, item);
+  }
   void _StartInvoke_Task(ManagedMethod* method, Basekit::RefVector<Any>& args,
                          const Completion& callback,
-                         Basekit::Ref<Basekit::System::ScheduledItem>& item) override;
-  StubAdapter* _GetStubAdapter() const override;
+                         Basekit::Ref<Basekit::System::ScheduledItem>& item) override {
+    StartInvokeNow(method, args, callback, item);
+  }
+  StubAdapter* _GetStubAdapter() const override { return adapter_.Get(); }
   // The returned pointer stays valid only while the context is not replaced;
   // callers that share the stub across threads should take a reference.
-  RequestContext* _GetRequestContext() const override;
-  void _SetRequestContext(RequestContext* context) override;
+  RequestContext* _GetRequestContext() const override { return PeekContext(); }
+  void _SetRequestContext(RequestContext* context) override { ReplaceContext(context); }
 
  protected:
   ~StubImpl() override;
@@ -115,6 +127,13 @@ class MOVEL_API StubImpl : public virtual Stub, public Basekit::ObjectImpl {
 
  private:
   Basekit::Ref<RequestContext> CurrentContext() const;
+  MoRef* CurrentRef() const;
+  void InvokeNow(ManagedMethod* method, Basekit::RefVector<Any>& args, Basekit::Ref<Any>& result);
+  void StartInvokeNow(ManagedMethod* method, Basekit::RefVector<Any>& args,
+                      const Completion& callback,
+                      Basekit::Ref<Basekit::System::ScheduledItem>& item);
+  RequestContext* PeekContext() const;
+  void ReplaceContext(RequestContext* context);
 
   mutable std::atomic<MoRef*> ref_;  // owns a reference once set
   const std::string pendingId_;      // id of a reference not made yet
