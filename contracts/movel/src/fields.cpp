@@ -173,23 +173,11 @@ bool EqualMember(const M& a, const M& b, Word flags, bool lenient) {
   }
 }
 
-// Bytes the member owns outside its object. Only texts count among values:
-// a binary's bytes, like numbers, are part of the object's own size.
+// Bytes a held object or array occupies and owns; nothing when absent.
 template <class M>
-unsigned OwnedSize(const M& m, RoundFn r) {
-  if constexpr (std::is_same<M, std::string>::value) {
-    return GetExtraSize(r, m);
-  } else if constexpr (std::is_same<M, OptionalString>::value) {
-    return m ? r(static_cast<unsigned>(sizeof(std::string))) + GetExtraSize(r, *m) : 0u;
-  } else if constexpr (std::is_same<M, Any*>::value ||
-                       std::is_same<M, std::atomic<Any*>>::value) {
-    const Any* held = Held(m);
-    return held ? held->_GetSize(r) : 0u;
-  } else {
-    (void)m;
-    (void)r;
-    return 0u;
-  }
+unsigned HeldSize(const M& m, RoundFn r) {
+  const Any* held = Held(m);
+  return held ? held->_GetSize(r) : 0u;
 }
 
 const Any* NonEmpty(const Any* a) {
@@ -270,17 +258,28 @@ void DiffValues(const Any* x, const Any* y, bool dataObjects, const PathNode* at
     DiffLevels(x, y, *layout, at, set);
     return;
   }
+  // References, boxes and the like are compared first: most are equal, and
+  // their path is only built for one that differs.
+  if (x->_IsEqual(y, false)) return;
   x->_DiffProperties(y, Materialize(at), set);
 }
 
 void DiffArrays(const Any* x, const Any* y, bool dataObjects, const PathNode* at,
                 PropertyDiffSet& set) {
   if (!BothOfOneClass(x, y, at, set)) return;
-  const auto* xs = dynamic_cast<const DataArrayBase*>(x);
-  if (!xs) {
-    // Arrays of values are reported whole.
-    if (!x->_IsEqual(y, false)) set.Append(PropertyPath(Materialize(at)));
-    return;
+  // An array member of data objects always holds a DataArray. Any other array
+  // is compared whole first; only one that differs needs its class looked up.
+  const DataArrayBase* xs = nullptr;
+  if (dataObjects) {
+    xs = static_cast<const DataArrayBase*>(x);
+  } else {
+    if (x->_IsEqual(y, false)) return;
+    xs = dynamic_cast<const DataArrayBase*>(x);
+    if (!xs) {
+      // Arrays of values are reported whole.
+      set.Append(PropertyPath(Materialize(at)));
+      return;
+    }
   }
   const auto* ys = static_cast<const DataArrayBase*>(y);
   const auto& xi = xs->GetItems();
@@ -393,23 +392,57 @@ void DiffFields(const DataObject* a, const DataObject* b, const std::string& pre
   DiffLevels(a, b, layout, &root, set);
 }
 
+namespace {
+
+// r(0) and r(sizeof(std::string)), which nearly every object of a size
+// computation adds (an inline text, an optional text's string), asked of r
+// once per outermost computation rather than once per text. r rounds an
+// allocation's size and depends on nothing but that size.
+struct RoundedSizes {
+  RoundFn r = nullptr;
+  unsigned empty = 0;
+  unsigned string = 0;
+};
+__attribute__((tls_model("initial-exec"))) thread_local RoundedSizes tRounded;
+
+const RoundedSizes& Rounded(RoundFn r) {
+  if (tRounded.r != r || tDepth == 0) {
+    tRounded.empty = r(0);
+    tRounded.string = r(static_cast<unsigned>(sizeof(std::string)));
+    tRounded.r = r;
+  }
+  return tRounded;
+}
+
+// The heap block of a text: r(capacity) when it owns one, else r(0).
+unsigned TextSize(const std::string& s, const RoundedSizes& rounded) {
+  return OwnsHeapText(s) ? rounded.r(static_cast<unsigned>(s.capacity())) : rounded.empty;
+}
+
+}  // namespace
+
 unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r) {
+  const RoundedSizes rounded = Rounded(r);
   Descent depth("size");
   unsigned total = r(layout.size);
   for (const DataLayout* l = &layout; l; l = l->parent) {
     ForSizedFields(*l, false, [&](std::uint32_t i) {
       const FieldInfo& f = l->fields[i];
-      // Only texts and held objects own memory outside the object.
+      // Only texts and held objects own memory outside the object: a
+      // binary's bytes, like numbers, count as part of the object's own size.
       switch (f.kind) {
         case FieldKind::kString:
-          total += f.optional ? OwnedSize(At<OptionalString>(self, f), r)
-                              : OwnedSize(At<std::string>(self, f), r);
+          if (!f.optional) {
+            total += TextSize(At<std::string>(self, f), rounded);
+          } else if (const std::string* text = At<OptionalString>(self, f).Get()) {
+            total += rounded.string + TextSize(*text, rounded);
+          }
           break;
         case FieldKind::kObject:
-          total += OwnedSize(At<Any*>(self, f), r);
+          total += HeldSize(At<Any*>(self, f), r);
           break;
         case FieldKind::kArray:
-          total += OwnedSize(At<std::atomic<Any*>>(self, f), r);
+          total += HeldSize(At<std::atomic<Any*>>(self, f), r);
           break;
         default:
           break;
