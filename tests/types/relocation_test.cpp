@@ -53,8 +53,11 @@ T ReadAt(const std::vector<char>& file, size_t offset) {
   return value;
 }
 
-// Symbol name -> number of dynamic relocations (RELA, in .rela.dyn and
-// .rela.plt) that name it. Relocations without a symbol are not counted.
+// Symbol name -> number of dynamic relocations of data (RELA, in .rela.dyn)
+// that name it: table slots and addresses the loader resolves when the
+// library loads. Calls through the procedure linkage table (.rela.plt jump
+// slots, bound lazily at the first call) and relocations without a symbol
+// are not counted.
 std::map<std::string, int> SymbolicRelocations(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -76,7 +79,7 @@ std::map<std::string, int> SymbolicRelocations(const std::string& path) {
     for (size_t at = 0; at + sizeof(Elf64_Rela) <= rela.sh_size; at += sizeof(Elf64_Rela)) {
       const auto entry = ReadAt<Elf64_Rela>(file, rela.sh_offset + at);
       const size_t index = ELF64_R_SYM(entry.r_info);
-      if (index == 0) continue;
+      if (index == 0 || ELF64_R_TYPE(entry.r_info) == R_X86_64_JUMP_SLOT) continue;
       const auto symbol = ReadAt<Elf64_Sym>(file, symbols.sh_offset + index * sizeof(Elf64_Sym));
       const size_t name = strings.sh_offset + symbol.st_name;
       if (name >= file.size()) continue;
