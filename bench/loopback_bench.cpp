@@ -30,6 +30,7 @@
 #include "kortypes/stub_factory.h"
 #include "movel/http.h"
 #include "movel/inprocess.h"
+#include "w2_shape.h"
 
 namespace {
 
@@ -44,153 +45,9 @@ void Fail(benchmark::State& state, const std::string& why) {
 
 // ---- the W2 tree ----------------------------------------------------------------
 
-constexpr int kVswitches = 16, kPortgroups = 128, kPorts = 4, kPnics = 16, kLinks = 4,
-              kVnics = 16, kConsoleVnics = 2;
+constexpr int kPortgroups = w2shape::kPortgroups;
 
-std::string Name(const char* prefix, int i) { return prefix + std::to_string(i); }
-std::string Mac(int i) {
-  char text[18];
-  std::snprintf(text, sizeof text, "00:50:56:%02x:%02x:%02x", (i >> 16) & 255, (i >> 8) & 255,
-                i & 255);
-  return text;
-}
-
-Kor::Host::NetworkPolicy* Policy(int variant) {
-  using Kor::Host::NetworkPolicy;
-  auto* policy = new NetworkPolicy();
-  auto* security = new NetworkPolicy::SecurityPolicy();
-  security->allowPromiscuous = false;
-  security->macChanges = variant % 2 == 0;
-  security->forgedTransmits = true;
-  policy->SetSecurity(security);
-  auto* teaming = new NetworkPolicy::NicTeamingPolicy();
-  Movel::SetOptionalString(teaming->policy, "loadbalance_srcid");
-  teaming->reversePolicy = true;
-  teaming->notifySwitches = true;
-  teaming->rollingOrder = false;
-  auto* criteria = new NetworkPolicy::NicFailureCriteria();
-  Movel::SetOptionalString(criteria->checkSpeed, "minimum");
-  criteria->speed = 10;
-  criteria->checkDuplex = false;
-  criteria->fullDuplex = false;
-  criteria->checkErrorPercent = false;
-  criteria->percentage = 0;
-  criteria->checkBeacon = false;
-  teaming->SetFailureCriteria(criteria);
-  auto* order = new NetworkPolicy::NicOrderPolicy();
-  order->GetActiveNic()->Append(Name("vmnic", variant % 2));
-  order->GetActiveNic()->Append(Name("vmnic", 2 + variant % 2));
-  order->GetStandbyNic()->Append(Name("vmnic", 1 - variant % 2));
-  teaming->SetNicOrder(order);
-  policy->SetNicTeaming(teaming);
-  auto* shaping = new NetworkPolicy::TrafficShapingPolicy();
-  shaping->enabled = false;
-  shaping->averageBandwidth = 100000000LL;
-  shaping->peakBandwidth = 100000000LL;
-  shaping->burstSize = 104857600LL;
-  policy->SetShapingPolicy(shaping);
-  auto* offload = new Kor::Host::NetOffloadCapabilities();
-  offload->csumOffload = true;
-  offload->tcpSegmentation = true;
-  offload->zeroCopyXmit = true;
-  policy->SetOffloadPolicy(offload);
-  return policy;
-}
-
-Kor::Host::IpConfig* Ip(int i) {
-  auto* ip = new Kor::Host::IpConfig();
-  ip->dhcp = false;
-  ip->ipAddress = "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".1";
-  ip->subnetMask = "255.255.255.0";
-  return ip;
-}
-
-Kor::Host::VirtualNic* Vnic(int v) {
-  auto* nic = new Kor::Host::VirtualNic();
-  nic->device = Name("vmk", v);
-  nic->key = Name("key-vim.host.VirtualNic-vmk", v);
-  nic->portgroup = Name("pg-", v % kPortgroups);
-  Movel::SetOptionalString(nic->port, Name("port-", (v % kPortgroups) * kPorts + 3));
-  auto* spec = new Kor::Host::VirtualNic::Specification();
-  spec->SetIp(Ip(1000 + v));
-  Movel::SetOptionalString(spec->mac, Mac(0x10000 + v));
-  spec->mtu = v < kVnics ? 9000 : 1500;
-  nic->SetSpec(spec);
-  return nic;
-}
-
-Kor::Host::NetworkInfo* BuildW2() {
-  constexpr int kPerSwitch = kPortgroups / kVswitches;
-  auto* info = new Kor::Host::NetworkInfo();
-  for (int i = 0; i < kVswitches; ++i) {
-    auto* vs = new Kor::Host::VirtualSwitch();
-    vs->name = Name("vSwitch", i);
-    vs->key = Name("key-vim.host.VirtualSwitch-vSwitch", i);
-    vs->numPorts = 1024;
-    vs->numPortsAvailable = 1024 - kPerSwitch * kPorts;
-    vs->mtu = 9000;
-    for (int j = 0; j < kPerSwitch; ++j) vs->GetPortgroup()->Append(Name("key-pg-", i * kPerSwitch + j));
-    vs->GetPnic()->Append(Name("key-vim.host.PhysicalNic-vmnic", i));
-    auto* spec = new Kor::Host::VirtualSwitch::Specification();
-    spec->numPorts = 1024;
-    spec->SetPolicy(Policy(i));
-    spec->mtu = 9000;
-    vs->SetSpec(spec);
-    info->GetVswitch()->Append(vs);
-  }
-  for (int j = 0; j < kPortgroups; ++j) {
-    auto* pg = new Kor::Host::PortGroup();
-    pg->key = Name("key-pg-", j);
-    for (int k = 0; k < kPorts; ++k) {
-      auto* port = new Kor::Host::PortGroup::Port();
-      port->key = Name("port-", j * kPorts + k);
-      port->GetMac()->Append(Mac(j * kPorts + k));
-      port->type = k == 3 ? "host" : "virtualMachine";
-      pg->GetPort()->Append(port);
-    }
-    Movel::SetOptionalString(pg->vswitch, Name("key-vim.host.VirtualSwitch-vSwitch", j / kPerSwitch));
-    pg->SetComputedPolicy(Policy(j));
-    auto* spec = new Kor::Host::PortGroup::Specification();
-    spec->name = Name("pg-", j);
-    spec->vlanId = 100 + j;
-    spec->vswitchName = Name("vSwitch", j / kPerSwitch);
-    spec->SetPolicy(Policy(j));
-    pg->SetSpec(spec);
-    info->GetPortgroup()->Append(pg);
-  }
-  static const int kSpeeds[kLinks] = {100, 1000, 10000, 25000};
-  for (int k = 0; k < kPnics; ++k) {
-    auto* nic = new Kor::Host::PhysicalNic();
-    nic->key = Name("key-vim.host.PhysicalNic-vmnic", k);
-    nic->device = Name("vmnic", k);
-    nic->pci = Name("0000:03:00.", k);
-    nic->driver = "ixgben";
-    nic->mac = Mac(0x20000 + k);
-    nic->wakeOnLanSupported = true;
-    for (int s = 0; s < kLinks; ++s) {
-      auto* link = new Kor::Host::PhysicalNic::LinkSpeedDuplex();
-      link->speedMb = kSpeeds[s];
-      link->duplex = true;
-      nic->GetValidLinkSpecification()->Append(link);
-    }
-    auto* spec = new Kor::Host::PhysicalNic::Specification();
-    spec->SetIp(Ip(k));
-    nic->SetSpec(spec);
-    info->GetPnic()->Append(nic);
-  }
-  for (int v = 0; v < kVnics; ++v) info->GetVnic()->Append(Vnic(v));
-  for (int v = 0; v < kConsoleVnics; ++v) info->GetConsoleVnic()->Append(Vnic(kVnics + v));
-  auto* dns = new Kor::Host::DnsConfig();
-  dns->dhcp = false;
-  dns->hostName = "hv-01";
-  dns->domainName = "lab.example";
-  dns->GetAddress()->Append("10.0.0.53");
-  dns->GetAddress()->Append("10.0.1.53");
-  dns->GetSearchDomain()->Append("lab.example");
-  info->SetDnsConfig(dns);
-  info->ipV6Enabled = true;
-  return info;
-}
+Kor::Host::NetworkInfo* BuildW2() { return w2shape::BuildNetworkInfo(w2shape::Pool()); }
 
 // ---- the server -----------------------------------------------------------------
 
