@@ -60,7 +60,9 @@ TEST(PolymorphicDeviceList, CloneKeepsEachElementsClassAndSharesNothing) {
   for (int i = 0; i < list->GetLength(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_NE(copy->Get(i), list->Get(i));
-    EXPECT_EQ(typeid(*copy->Get(i)), typeid(*list->Get(i)));
+    const Movel::Any& copied = *copy->Get(i);
+    const Movel::Any& original = *list->Get(i);
+    EXPECT_EQ(typeid(copied), typeid(original));
     EXPECT_EQ(copy->Get(i)->_GetType(), list->Get(i)->_GetType());
   }
   EXPECT_TRUE(Movel::AreEqualAnysInt(list, copy, 0, false));
