@@ -62,7 +62,9 @@ TEST(VmModuleEnums, EveryValueRoundTripsThroughNamesBoxesAndArrays) {
     Ref<Movel::Any> typed(funcs.arrayFromNames(names, type));
     ASSERT_NE(typed.Get(), nullptr);
     Ref<Movel::Any> empty(funcs.createEnumArray());
-    EXPECT_EQ(typeid(*typed), typeid(*empty));
+    const Movel::Any& typedArray = *typed;
+    const Movel::Any& emptyArray = *empty;
+    EXPECT_EQ(typeid(typedArray), typeid(emptyArray));
     Ref<Movel::Any> back;
     funcs.namesFromArray(typed, back, type);
     EXPECT_TRUE(Movel::AreEqualAnysInt(back, names, 0, false));
