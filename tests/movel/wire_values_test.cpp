@@ -186,7 +186,8 @@ TEST(WireValues, DateTimesAreWrittenAsTheirOwnText) {
     EXPECT_NE(Movel::EncodeValue(WireFormat::kXml, box).find(">" + text + "</value>"), std::string::npos)
         << text;
     for (WireFormat f : kFormats) {
-      auto* back = dynamic_cast<Movel::Primitive<DateTime>*>(RoundTrip(f, box).Get());
+      const Ref<Movel::Any> decoded = RoundTrip(f, box);
+      auto* back = dynamic_cast<Movel::Primitive<DateTime>*>(decoded.Get());
       ASSERT_NE(back, nullptr) << text;
       EXPECT_EQ(back->GetValue().GetUtcTime(), t.GetUtcTime()) << text;
       EXPECT_EQ(back->GetValue().GetOffsetMinutes(), t.GetOffsetMinutes()) << text;
