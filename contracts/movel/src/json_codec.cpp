@@ -787,17 +787,7 @@ Basekit::Ref<Any> JsonDecodeValue(std::string_view document, const DecodeOptions
   Slot any;
   Basekit::Ref<Any> v = d.Value(any);
   r.End();
-  if (declared && v) {
-    const Type* t = v->_GetType();
-    const bool fits = t == declared ||
-                      (t && !t->IsArray() && t->IsDataObject() &&
-                       static_cast<const StructuredType*>(t)->IsA(declared)) ||
-                      (declared->IsManaged() && dynamic_cast<const MoRef*>(v.Get()));
-    if (!fits) {
-      ctx.Fail(WireError::Kind::kWrongType, "a value of type " + (t ? t->GetName() : std::string("?")) +
-                                                " where " + declared->GetName() + " is required");
-    }
-  }
+  CheckDeclaredType(ctx, v.Get(), declared);
   return v;
 }
 

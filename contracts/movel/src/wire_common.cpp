@@ -737,6 +737,19 @@ void StoreMember(DecodeContext& ctx, DataObject* object, const Member& m, Scalar
   });
 }
 
+void CheckDeclaredType(DecodeContext& ctx, const Any* v, const Type* declared) {
+  if (!declared || !v) return;
+  const Type* t = v->_GetType();
+  const bool fits = t == declared ||
+                    (t && !t->IsArray() && t->IsDataObject() &&
+                     static_cast<const StructuredType*>(t)->IsA(declared)) ||
+                    (declared->IsManaged() && dynamic_cast<const MoRef*>(v));
+  if (!fits) {
+    ctx.Fail(WireError::Kind::kWrongType, "a value of type " + (t ? t->GetName() : std::string("?")) +
+                                              " where " + declared->GetName() + " is required");
+  }
+}
+
 Basekit::Ref<Any> BoxScalar(DecodeContext& ctx, ValueKind kind, const Type* type, ScalarText t) {
   return ParseScalar(ctx, kind, type, t, [&](auto&& v) -> Basekit::Ref<Any> {
     using V = typename Plain<decltype(v)>::type;

@@ -238,6 +238,10 @@ struct ScalarText {
 void StoreMember(DecodeContext& ctx, DataObject* object, const Member& m, ScalarText t);
 // A new box of the scalar text for a slot of the given kind and type.
 Basekit::Ref<Any> BoxScalar(DecodeContext& ctx, ValueKind kind, const Type* type, ScalarText t);
+// Fails with kWrongType unless the decoded value v (when both are set) is of
+// the declared type: the type itself, a data type deriving from it, or a
+// reference for a managed type.
+void CheckDeclaredType(DecodeContext& ctx, const Any* v, const Type* declared);
 
 // Builds an array of a slot's element kind one element at a time.
 class ArrayBuilder {

@@ -836,17 +836,7 @@ Basekit::Ref<Any> XmlDecodeValue(std::string_view document, const DecodeOptions&
     Slot any;
     v = d.Single(in.Root(), any);
   }
-  if (declared && v) {
-    const Type* t = v->_GetType();
-    const bool fits = t == declared ||
-                      (t && !t->IsArray() && t->IsDataObject() &&
-                       static_cast<const StructuredType*>(t)->IsA(declared)) ||
-                      (declared->IsManaged() && dynamic_cast<const MoRef*>(v.Get()));
-    if (!fits) {
-      ctx.Fail(WireError::Kind::kWrongType, "a value of type " + (t ? t->GetName() : std::string("?")) +
-                                                " where " + declared->GetName() + " is required");
-    }
-  }
+  CheckDeclaredType(ctx, v.Get(), declared);
   return v;
 }
 
