@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "completion.h"
 #include "http_internal.h"
 #include "movel/data_types.h"
 #include "movel/fault.h"
@@ -46,16 +47,6 @@ struct AsyncCall {
   Completion callback;
   Basekit::Ref<Basekit::System::ScheduledItem> item;
 };
-
-void Deliver(const Completion& callback, Basekit::System::ScheduledItem* item,
-             Basekit::Exception* error, Any* result) {
-  if (!callback) return;
-  try {
-    callback(item, error, result);
-  } catch (...) {
-    // Nobody awaits the callback's outcome; the thread carries on.
-  }
-}
 
 // The adapter core whose thread this is, null on other threads.
 thread_local const void* tWorkerOf = nullptr;
@@ -225,23 +216,9 @@ struct HttpClientCore : std::enable_shared_from_this<HttpClientCore> {
   }
 
   void RunCall(AsyncCall& call) {
-    Basekit::System::ScheduledItem* item = call.item.Get();
-    Basekit::Ref<Any> result;
-    bool failed = true;
-    try {
+    detail::CompleteCall(call.callback, call.item.Get(), [&](Basekit::Ref<Any>& result) {
       result = Call(call.ref.Get(), call.method, call.args, call.context.Get());
-      failed = false;
-    } catch (Basekit::Exception& e) {
-      Deliver(call.callback, item, &e, nullptr);
-    } catch (const std::exception& e) {
-      Basekit::Exception wrapped(e.what());
-      Deliver(call.callback, item, &wrapped, nullptr);
-    } catch (...) {
-      Basekit::Exception wrapped("unknown exception");
-      Deliver(call.callback, item, &wrapped, nullptr);
-    }
-    if (!failed) Deliver(call.callback, item, nullptr, result.Get());
-    item->MarkDone();
+    });
   }
 
   void Run() {
@@ -290,7 +267,7 @@ struct HttpClientCore : std::enable_shared_from_this<HttpClientCore> {
         message->SetMessage("the adapter was shut down before the call started");
         fault->GetOrCreateFaultMessage()->Append(message.Get());
         Fault::RequestCanceled::Exception e(fault.Get());
-        Deliver(call->callback, call->item.Get(), &e, nullptr);
+        detail::Deliver(call->callback, call->item.Get(), &e, nullptr);
       } catch (...) {
         // No memory for the fault: the item is still marked done.
       }

@@ -1,6 +1,8 @@
 // The in-process server and its adapter.
 #include "movel/inprocess.h"
 
+#include "completion.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -221,36 +223,11 @@ struct AsyncCall {
   Basekit::Ref<Basekit::System::ScheduledItem> item;
 };
 
-void Deliver(const Completion& callback, Basekit::System::ScheduledItem* item,
-             Basekit::Exception* error, Any* result) {
-  if (!callback) return;
-  try {
-    callback(item, error, result);
-  } catch (...) {
-    // The caller has gone on and nobody else awaits the callback's outcome;
-    // dropping the exception keeps the worker, and every later call, alive.
-  }
-}
-
 void RunCall(AsyncCall& call) {
-  Basekit::System::ScheduledItem* item = call.item.Get();
-  Basekit::Ref<Any> result;
-  bool failed = true;
-  try {
+  detail::CompleteCall(call.callback, call.item.Get(), [&call](Basekit::Ref<Any>& result) {
     InvokeLocal(call.server.Get(), call.ref.Get(), call.method, call.args, call.context.Get(),
                 result);
-    failed = false;
-  } catch (Basekit::Exception& e) {
-    Deliver(call.callback, item, &e, nullptr);
-  } catch (const std::exception& e) {
-    Basekit::Exception wrapped(e.what());
-    Deliver(call.callback, item, &wrapped, nullptr);
-  } catch (...) {
-    Basekit::Exception wrapped("unknown exception");
-    Deliver(call.callback, item, &wrapped, nullptr);
-  }
-  if (!failed) Deliver(call.callback, item, nullptr, result.Get());
-  item->MarkDone();
+  });
 }
 
 // Completes queued calls that will not run: their callbacks get the
@@ -263,7 +240,7 @@ void CancelCalls(std::deque<std::unique_ptr<AsyncCall>>& calls, const char* why)
       message->SetMessage(why);
       fault->GetOrCreateFaultMessage()->Append(message.Get());
       Fault::RequestCanceled::Exception canceled(fault.Get());
-      Deliver(call->callback, call->item.Get(), &canceled, nullptr);
+      detail::Deliver(call->callback, call->item.Get(), &canceled, nullptr);
     } catch (...) {
       // No memory for the fault: the item is still marked done below.
     }
