@@ -125,4 +125,41 @@ TEST(ValuesDataSize, EachComputationUsesItsOwnRounding) {
   }
 }
 
+// A size walks nested data objects with their own classes' layouts: a
+// subclass held in a member declared as its base, dynamic members on a nested
+// object, and arrays with empty slots each count as that value's own class
+// counts itself.
+TEST(ValuesDataSize, NestedValuesCountAsTheirOwnClassesDo) {
+  Ref<MethodFault> root = new MethodFault();
+  Ref<Fault::InvalidArgument> cause = new Fault::InvalidArgument();
+  cause->SetInvalidProperty(PropertyPath("spec.name"));
+  Ref<MethodFault> inner = new Fault::NotSupported();
+  const std::string dynamicType(30, 't');
+  inner->SetDynamicType(dynamicType);
+  inner->GetOrCreateDynamicProperty()->Append(
+      new DynamicProperty("extra", new Primitive<std::string>(std::string(50, 'v'))));
+  cause->SetFaultCause(inner.Get());
+  root->SetFaultCause(cause.Get());
+  DataArray<LocalizableMessage>* messages = root->GetOrCreateFaultMessage();
+  messages->Append(new LocalizableMessage(std::string(70, 'm')));
+  messages->Append(nullptr);
+  messages->Append(new LocalizableMessage("k"));
+
+  for (RoundFn r : {&Plus8, &Granule64, &Header24}) {
+    SCOPED_TRACE(r(0));
+    const unsigned innerOwn = r(sizeof(Fault::NotSupported)) + r(sizeof(std::string)) +
+                              GetExtraSize(r, dynamicType) +
+                              inner->GetDynamicProperty()->_GetSize(r);
+    EXPECT_EQ(inner->_GetSize(r), innerOwn);
+    EXPECT_EQ(cause->_GetSize(r), r(sizeof(Fault::InvalidArgument)) + innerOwn);
+    unsigned items = r(sizeof(DataArrayBase)) +
+                     r(static_cast<unsigned>(messages->GetItems().capacity() * sizeof(Any*)));
+    for (const Any* m : messages->GetItems()) {
+      if (m) items += ExpectedSize(static_cast<const LocalizableMessage*>(m), r);
+    }
+    EXPECT_EQ(messages->_GetSize(r), items);
+    EXPECT_EQ(root->_GetSize(r), r(sizeof(MethodFault)) + cause->_GetSize(r) + items);
+  }
+}
+
 }  // namespace

@@ -6,7 +6,9 @@
 #include <typeinfo>
 
 #include "basekit/ref.h"
+#include "internal.h"
 #include "movel/fields.h"
+#include "movel/type.h"
 
 namespace Movel {
 
@@ -31,13 +33,8 @@ DataArrayBase::DataArrayBase(const DataArrayBase& other) : Collection(other), ch
 DataArrayBase::~DataArrayBase() { Clear(); }
 
 unsigned DataArrayBase::SizeOfItems(RoundFn r) const {
-  detail::DepthScope depth("size");
-  unsigned total = r(static_cast<unsigned>(sizeof(DataArrayBase))) +
-                   r(static_cast<unsigned>(items_.capacity() * sizeof(Any*)));
-  for (const Any* p : items_) {
-    if (p) total += p->_GetSize(r);
-  }
-  return total;
+  const Type* element = GetElementType();
+  return detail::SizeOfItems(this, element && element->IsDataObject() && !element->IsArray(), r);
 }
 
 bool DataArrayBase::EqualItems(const Any* other, bool lenient) const {

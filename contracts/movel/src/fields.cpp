@@ -7,6 +7,7 @@
 #include <typeinfo>
 #include <utility>
 
+#include "internal.h"
 #include "movel/data_object.h"
 #include "movel/size.h"
 #include "movel/type.h"
@@ -171,13 +172,6 @@ bool EqualMember(const M& a, const M& b, Word flags, bool lenient) {
   } else {
     return SameValue(a, b);
   }
-}
-
-// Bytes a held object or array occupies and owns; nothing when absent.
-template <class M>
-unsigned HeldSize(const M& m, RoundFn r) {
-  const Any* held = Held(m);
-  return held ? held->_GetSize(r) : 0u;
 }
 
 const Any* NonEmpty(const Any* a) {
@@ -354,11 +348,22 @@ template <class F>
 }
 
 void ReleaseFields(DataObject* self, const DataLayout& layout) noexcept {
+  // Only the object's last holder (its destructor) or its maker (a copy that
+  // failed) releases its members, so no other thread can reach them: an
+  // array member is read and cleared without an atomic exchange.
   ForSizedFields(layout, true, [&](std::uint32_t i) {
     const FieldInfo& f = layout.fields[i];
     WithMemberType(f, [&](auto tag) {
       using M = typename decltype(tag)::type;
-      if constexpr (kOwns<M>) ReleaseMember(At<M>(self, f));
+      if constexpr (std::is_same<M, std::atomic<Any*>>::value) {
+        std::atomic<Any*>& m = At<M>(self, f);
+        if (Any* old = m.load(std::memory_order_relaxed)) {
+          m.store(nullptr, std::memory_order_relaxed);
+          old->DecRef();
+        }
+      } else if constexpr (kOwns<M>) {
+        ReleaseMember(At<M>(self, f));
+      }
     });
   });
 }
@@ -394,62 +399,125 @@ void DiffFields(const DataObject* a, const DataObject* b, const std::string& pre
 
 namespace {
 
-// r(0) and r(sizeof(std::string)), which nearly every object of a size
-// computation adds (an inline text, an optional text's string), asked of r
-// once per outermost computation rather than once per text. r rounds an
-// allocation's size and depends on nothing but that size.
-struct RoundedSizes {
-  RoundFn r = nullptr;
-  unsigned empty = 0;
-  unsigned string = 0;
-};
-__attribute__((tls_model("initial-exec"))) thread_local RoundedSizes tRounded;
-
-const RoundedSizes& Rounded(RoundFn r) {
-  if (tRounded.r != r || tDepth == 0) {
-    tRounded.empty = r(0);
-    tRounded.string = r(static_cast<unsigned>(sizeof(std::string)));
-    tRounded.r = r;
+// One size computation. It walks nested data objects and arrays of data
+// objects itself, with their classes' layouts, rather than through each
+// value's virtual _GetSize: the answer is the same (a layout-driven class's
+// _GetSize is this walk over its layout), without a call into each class and
+// back per object. r rounds an allocation's size and depends on nothing but
+// that size, so each computation remembers its latest answers: a tree holds
+// objects of a handful of classes and texts of a handful of lengths.
+class SizeWalk {
+ public:
+  explicit SizeWalk(RoundFn r) : r_(r) {
+    for (Memo& m : memo_) m.size = kNoSize;
+    empty_ = Round(0);
+    string_ = Round(static_cast<unsigned>(sizeof(std::string)));
   }
-  return tRounded;
-}
 
-// The heap block of a text: r(capacity) when it owns one, else r(0).
-unsigned TextSize(const std::string& s, const RoundedSizes& rounded) {
-  return OwnsHeapText(s) ? rounded.r(static_cast<unsigned>(s.capacity())) : rounded.empty;
-}
+  // A data object of the class that layout describes, with its ancestors'
+  // and DynamicData's members.
+  unsigned Data(const DynamicData* o, const DataLayout& layout) const {
+    Descent depth("size");
+    unsigned total = Round(layout.size);
+    for (const DataLayout* l = &layout; l; l = l->parent) {
+      ForSizedFields(*l, false, [&](std::uint32_t i) {
+        const FieldInfo& f = l->fields[i];
+        // Only texts and held values own memory outside the object: a
+        // binary's bytes, like numbers, count as part of the object's own
+        // size.
+        switch (f.kind) {
+          case FieldKind::kString:
+            if (!f.optional) {
+              total += Text(At<std::string>(o, f));
+            } else if (const std::string* text = At<OptionalString>(o, f).Get()) {
+              total += string_ + Text(*text);
+            }
+            break;
+          case FieldKind::kObject:
+            if (const Any* held = At<Any*>(o, f)) {
+              total += f.dataObjects ? Nested(held) : held->_GetSize(r_);
+            }
+            break;
+          case FieldKind::kArray:
+            if (const Any* held = At<std::atomic<Any*>>(o, f).load(std::memory_order_acquire)) {
+              total += f.dataObjects ? Items(static_cast<const DataArrayBase*>(held), true)
+                                     : held->_GetSize(r_);
+            }
+            break;
+          default:
+            break;
+        }
+      });
+    }
+    // DynamicData's members are nearly always unset.
+    if (At<OptionalString>(o, DynamicData::_fields[0]) ||
+        At<std::atomic<Any*>>(o, DynamicData::_fields[1]).load(std::memory_order_acquire)) {
+      total += DynamicData::_GetRootMembersSize(o, r_);
+    }
+    return total;
+  }
+
+  // An array of references: the array, its storage and its elements, which
+  // are walked here when they are data objects.
+  unsigned Items(const DataArrayBase* a, bool dataObjects) const {
+    Descent depth("size");
+    const std::vector<Any*>& items = a->GetItems();
+    unsigned total = Round(static_cast<unsigned>(sizeof(DataArrayBase))) +
+                     Round(static_cast<unsigned>(items.capacity() * sizeof(Any*)));
+    for (const Any* p : items) {
+      if (p) total += dataObjects ? Nested(p) : p->_GetSize(r_);
+    }
+    return total;
+  }
+
+ private:
+  // r(size), from the memo when it was asked lately.
+  unsigned Round(unsigned size) const {
+    Memo& m = memo_[(size * 0x9E3779B1u) >> (32 - kMemoBits)];
+    if (m.size != size) {
+      m.rounded = r_(size);
+      m.size = size;
+    }
+    return m.rounded;
+  }
+
+  // The heap block of a text: r(capacity) when it owns one, else r(0).
+  unsigned Text(const std::string& s) const {
+    return OwnsHeapText(s) ? Round(static_cast<unsigned>(s.capacity())) : empty_;
+  }
+
+  // A held data object: walked here when its class is described by a layout.
+  // DynamicData's own layout describes only the root members, which every
+  // walk adds itself.
+  unsigned Nested(const Any* held) const {
+    const auto* o = static_cast<const DataObject*>(held);
+    const DataObjectType* type = o->_GetDataType();
+    const DataLayout* layout = type ? type->GetLayout() : nullptr;
+    if (!layout || layout == &DynamicData::_layout) return held->_GetSize(r_);
+    return Data(static_cast<const DynamicData*>(o), *layout);
+  }
+
+  static constexpr unsigned kMemoBits = 4;
+  static constexpr unsigned kNoSize = ~0u;
+  struct Memo {
+    unsigned size;
+    unsigned rounded;
+  };
+
+  RoundFn r_;
+  mutable Memo memo_[1u << kMemoBits];
+  unsigned empty_ = 0;
+  unsigned string_ = 0;
+};
 
 }  // namespace
 
 unsigned FieldsSize(const DynamicData* self, const DataLayout& layout, RoundFn r) {
-  const RoundedSizes rounded = Rounded(r);
-  Descent depth("size");
-  unsigned total = r(layout.size);
-  for (const DataLayout* l = &layout; l; l = l->parent) {
-    ForSizedFields(*l, false, [&](std::uint32_t i) {
-      const FieldInfo& f = l->fields[i];
-      // Only texts and held objects own memory outside the object: a
-      // binary's bytes, like numbers, count as part of the object's own size.
-      switch (f.kind) {
-        case FieldKind::kString:
-          if (!f.optional) {
-            total += TextSize(At<std::string>(self, f), rounded);
-          } else if (const std::string* text = At<OptionalString>(self, f).Get()) {
-            total += rounded.string + TextSize(*text, rounded);
-          }
-          break;
-        case FieldKind::kObject:
-          total += HeldSize(At<Any*>(self, f), r);
-          break;
-        case FieldKind::kArray:
-          total += HeldSize(At<std::atomic<Any*>>(self, f), r);
-          break;
-        default:
-          break;
-      }
-    });
-  }
-  return total + DynamicData::_GetRootMembersSize(self, r);
+  return SizeWalk(r).Data(self, layout);
+}
+
+unsigned detail::SizeOfItems(const DataArrayBase* array, bool dataObjects, RoundFn r) {
+  return SizeWalk(r).Items(array, dataObjects);
 }
 
 namespace {

@@ -24,6 +24,11 @@
 namespace Movel {
 namespace detail {
 
+// The size of an array of references (see DataArrayBase::_GetSize); its
+// elements are walked with their layouts when dataObjects says they are all
+// data objects.
+unsigned SizeOfItems(const DataArrayBase* array, bool dataObjects, RoundFn r);
+
 // Enters a type in the registry. A second type with the same wire name, the
 // same WSDL name within its kind family, or the same record is a fatal error:
 // the generator guarantees uniqueness, so a clash means two libraries describe

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <system_error>
 #include <unordered_map>
@@ -218,18 +219,71 @@ bool FindSlotOfWireName(std::string_view name, Slot& out);
 
 }  // namespace
 
+// The codecs' per-thread memos, made on a thread's first use and freed when
+// it exits. They live on the heap behind one pointer, so the runtime's
+// thread-local storage stays a few words: a process can then load the
+// runtime after it has started (dlopen), which a large block of such storage
+// would prevent.
+struct ThreadMemos {
+  CastMemo casts[kCastMemos] = {};
+  // Names of types the thread has resolved, by hash.
+  struct Name {
+    std::string name;
+    Slot slot;
+  };
+  Name names[64];
+  // Plans the thread has used lately, by type.
+  struct PlanHit {
+    const DataObjectType* type = nullptr;
+    const Plan* plan = nullptr;
+  };
+  PlanHit plans[64];
+};
+
+namespace {
+
+// Null until the thread's first use; kNoMemos once the thread has begun to
+// exit, after which its lookups go without memos.
+ThreadMemos* const kNoMemos = reinterpret_cast<ThreadMemos*>(alignof(ThreadMemos));
+__attribute__((tls_model("initial-exec"))) thread_local ThreadMemos* tMemos = nullptr;
+
+struct ThreadMemosOwner {
+  bool engaged = false;
+  ~ThreadMemosOwner() {
+    if (tMemos != kNoMemos) delete tMemos;
+    tMemos = kNoMemos;
+  }
+};
+thread_local ThreadMemosOwner tMemosOwner;
+
+// The calling thread's memos, or null when it is exiting or out of memory.
+ThreadMemos* Memos() {
+  ThreadMemos* memos = tMemos;
+  if (__builtin_expect(memos == nullptr, 0)) {
+    memos = new (std::nothrow) ThreadMemos();
+    if (!memos) return nullptr;
+    tMemos = memos;
+    tMemosOwner.engaged = true;  // the first use registers its destructor
+  }
+  return memos == kNoMemos ? nullptr : memos;
+}
+
+}  // namespace
+
+CastMemo* ThreadCastMemos() {
+  ThreadMemos* memos = Memos();
+  return memos ? memos->casts : nullptr;
+}
+
 bool SlotOfWireName(std::string_view name, Slot& out) {
   // Documents name the same few types over and over: each thread remembers
   // the names it has resolved (types stay registered as long as the library
   // is loaded), so the registry is searched once per name.
-  struct Entry {
-    std::string name;
-    Slot slot;
-  };
-  thread_local Entry memo[64];
+  ThreadMemos* memos = Memos();
+  if (!memos) return FindSlotOfWireName(name, out);
   std::size_t h = name.size();
   for (char c : name) h = h * 131 + static_cast<unsigned char>(c);
-  Entry& e = memo[h & 63u];
+  ThreadMemos::Name& e = memos->names[h & 63u];
   if (!e.name.empty() && e.name == name) {
     out = e.slot;
     return true;
@@ -339,12 +393,10 @@ PlanCache& Plans() {
 const Plan& PlanOf(const DataObjectType* type) {
   // Most documents use a handful of types: a small per-thread table spares
   // the shared lock.
-  struct Hit {
-    const DataObjectType* type;
-    const Plan* plan;
-  };
-  thread_local std::array<Hit, 64> recent{};
-  Hit& hit = recent[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 63];
+  ThreadMemos* memos = Memos();
+  ThreadMemos::PlanHit unused;
+  ThreadMemos::PlanHit& hit =
+      memos ? memos->plans[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 63] : unused;
   if (hit.type == type && hit.plan) return *hit.plan;
   PlanCache& cache = Plans();
   const Plan* plan = nullptr;
@@ -360,7 +412,7 @@ const Plan& PlanOf(const DataObjectType* type) {
     if (!slot) slot = std::move(made);
     plan = slot.get();
   }
-  hit = Hit{type, plan};
+  hit = ThreadMemos::PlanHit{type, plan};
   return *plan;
 }
 

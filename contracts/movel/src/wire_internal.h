@@ -24,22 +24,36 @@
 namespace Movel {
 namespace wire {
 
+// One remembered answer of AsA: whether values of class cls are a target.
+struct CastMemo {
+  const std::type_info* cls;
+  const std::type_info* target;
+  bool is;
+};
+constexpr std::size_t kCastMemos = 128;
+// The calling thread's kCastMemos cast answers, or null when the thread is
+// exiting (see ThreadMemos in wire_common.cpp).
+CastMemo* ThreadCastMemos();
+
 // A checked downcast for the codecs' hot paths. Classes of values are
 // instantiated in more than one library, so the standard cast compares class
-// names as strings at every step; here each thread remembers, per class,
-// whether it is a T, and casts statically once that is known. Null gives null.
+// names as strings at every step; here each thread remembers, per class and
+// target, whether the class is a T, and casts statically once that is known.
+// Null gives null.
 template <class T>
 const T* AsA(const Any* v) {
   if (!v) return nullptr;
-  struct Entry {
-    const std::type_info* cls;
-    bool isT;
-  };
-  thread_local Entry memo[32] = {};
   const std::type_info* cls = &typeid(*v);
-  Entry& e = memo[(reinterpret_cast<std::uintptr_t>(cls) >> 4) & 31u];
-  if (e.cls != cls) e = Entry{cls, dynamic_cast<const T*>(v) != nullptr};
-  return e.isT ? static_cast<const T*>(v) : nullptr;
+  const std::type_info* target = &typeid(T);
+  const std::uintptr_t h = (reinterpret_cast<std::uintptr_t>(cls) >> 4) ^
+                           (reinterpret_cast<std::uintptr_t>(target) >> 3);
+  CastMemo* memos = ThreadCastMemos();
+  if (!memos) return dynamic_cast<const T*>(v);
+  CastMemo& e = memos[h & (kCastMemos - 1)];
+  if (e.cls != cls || e.target != target) {
+    e = CastMemo{cls, target, dynamic_cast<const T*>(v) != nullptr};
+  }
+  return e.is ? static_cast<const T*>(v) : nullptr;
 }
 
 // What one value is, as far as the wire cares.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 
 #include "basekit/object.h"
@@ -29,21 +30,34 @@ class MOVEL_API Any : public Basekit::Object {
   // virtual tables of the thousands of value classes in a bindings library
   // point at that library's own copies: the loader then fixes these slots up
   // as plain offsets instead of looking the runtime's symbols up.
-  void IncRef() const override { refCount_.fetch_add(1, std::memory_order_relaxed); }
-  void DecRef() const override {
-    if (refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy(this);
+  // Final, so calls through any value class compile to the atomic operation
+  // itself.
+  void IncRef() const final { refCount_.fetch_add(1, std::memory_order_relaxed); }
+  // The holder of the only reference destroys without the atomic decrement:
+  // no one else holds the value, so no one else can take a reference to it.
+  void DecRef() const final {
+    if (refCount_.load(std::memory_order_acquire) == 1 ||
+        refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      Destroy(this);
+    }
   }
   // The wire name of the value's type.
   std::string ToString() const override { return TypeNameOf(this); }
   int GetRefCount() const override { return refCount_.load(std::memory_order_relaxed); }
 
   ~Any() override;
+
+  // Values are allocated through a per-thread cache of blocks by size (see
+  // value_memory.cpp): trees of small objects are built and dropped whole,
+  // and the cache makes each allocation a list operation.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
   // The value's runtime type; an array's is the array type of its elements.
   virtual Type* _GetType() const = 0;
   // Bytes the value occupies and owns, each allocation rounded through r.
   virtual unsigned _GetSize(RoundFn r) const;
-  // A copy sharing nothing mutable with this value, with no reference taken.
-  // Immutable values (boxes) may return themselves.
+  // A new copy sharing nothing mutable with this value, with no reference
+  // taken. Immutable values (boxes) may return themselves instead.
   virtual Any* _Clone() const = 0;
   // Deep equality with a value of the same class (see AreEqualAnysInt).
   virtual bool _IsEqual(const Any* other, bool lenient) const;
@@ -66,6 +80,9 @@ class MOVEL_API Any : public Basekit::Object {
   static std::string TypeNameOf(const Any* p);
 
   mutable std::atomic<int> refCount_;
+
+  template <class T>
+  friend T* CloneOwned(const T* p);
 };
 
 // Takes a reference on a clone of p and returns it; null gives null. The
@@ -74,7 +91,13 @@ template <class T>
 T* CloneOwned(const T* p) {
   if (!p) return nullptr;
   Any* copy = p->_Clone();
-  copy->IncRef();
+  if (copy == p) {
+    copy->IncRef();
+  } else {
+    // A new copy is reachable from this thread only: its first reference
+    // needs no atomic read-modify-write.
+    copy->refCount_.store(1, std::memory_order_relaxed);
+  }
   return static_cast<T*>(copy);
 }
 
