@@ -8,8 +8,9 @@
 # ./build-peer: the peer's folder may be read-only) and our data_object_bench,
 # which runs both workloads (W1 a task info, W2 a host network state) on the
 # real library (and data_object_bench_synthetic when the build is configured
-# with -DKORTYPES_SYNTHETIC=ON). Then runs the programs one after the other,
-# 5 repetitions each, and compares the medians of real time; for W2 it also
+# with -DKORTYPES_SYNTHETIC=ON). Then runs the programs in turn, ROUNDS times
+# (default 3), 5 repetitions each, and compares medians of real time: each
+# ratio is the median over the rounds of the ratio within a round; for W2 it also
 # checks the speed goals against the peer and reports the derivation of the
 # host's network configuration from the state. JSON results are kept in
 # OUT_DIR (default: BUILD_DIR/compare-peer).
@@ -46,36 +47,62 @@ fi
 echo "compare_peer: building ${ours[*]} in $build" >&2
 nice -n 10 ninja -C "$build" "${ours[@]}" >"$out/build.log" 2>&1 || { tail -30 "$out/build.log" >&2; exit 1; }
 
+# The programs take turns, ROUNDS times (default 3): on a shared machine the
+# load drifts over minutes, and alternating spreads the drift over both sides.
+# REPORT_ONLY=1 reports on the results already in OUT_DIR.
 status=0
-echo "compare_peer: running the peer (about 100 s)" >&2
-"$peer_build/pb_peer_bench" "${flags[@]}" >"$out/protobuf.json" 2>"$out/protobuf.err" || status=1
-for prog in "${ours[@]}"; do
-  echo "compare_peer: running $prog" >&2
-  "$build/bin/$prog" "${flags[@]}" >"$out/$prog.json" 2>"$out/$prog.err" || status=1
+rounds="${ROUNDS:-3}"
+for ((round = 1; round <= rounds && ${REPORT_ONLY:-0} == 0; round++)); do
+  echo "compare_peer: round $round of $rounds: the peer (about 100 s)" >&2
+  "$peer_build/pb_peer_bench" "${flags[@]}" >"$out/protobuf.$round.json" 2>"$out/protobuf.err" || status=1
+  for prog in "${ours[@]}"; do
+    echo "compare_peer: round $round of $rounds: $prog" >&2
+    "$build/bin/$prog" "${flags[@]}" >"$out/$prog.$round.json" 2>"$out/$prog.err" || status=1
+  done
 done
 (( status == 0 )) || echo "compare_peer: a benchmark reported a wrong result (see $out/*.json)" >&2
 
-python3 - "$out" "${ours[@]}" <<'PY'
-import json, os, sys
+python3 - "$out" "$rounds" "${ours[@]}" <<'PY'
+import json, os, statistics, sys
 
-out, progs = sys.argv[1], sys.argv[2:]
+out, rounds, progs = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
 UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
-def medians(path, clock="real_time"):
-    with open(path) as f:
-        doc = json.load(f)
-    med, errors = {}, {}
-    for b in doc["benchmarks"]:
-        if b.get("error_occurred"):
-            errors[b["run_name"]] = b.get("error_message", "error")
-        elif b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
-            med[b["run_name"]] = b[clock] * UNIT[b.get("time_unit", "ns")]
-    return med, errors
+class Rounds(dict):
+    """Each benchmark's median in every round; [k] is the median of those."""
+
+    def __getitem__(self, k):
+        return statistics.median(dict.__getitem__(self, k))
+
+    def get(self, k, default=None):
+        return self[k] if k in self else default
+
+    def ratio(self, k, peer, p):
+        """The median over the rounds of ours/peer's, each round's pair run
+        back to back: a load that comes and goes affects both of a pair."""
+        if k not in self or p not in peer:
+            return None
+        pairs = zip(dict.__getitem__(self, k), dict.__getitem__(peer, p))
+        return statistics.median(o / t for o, t in pairs if t)
 
 
-pb, pb_err = medians(os.path.join(out, "protobuf.json"))
-runs = {p: medians(os.path.join(out, p + ".json")) for p in progs}
+def medians(name, clock="real_time"):
+    """Each benchmark's median per round, and errors."""
+    per_round, errors = Rounds(), {}
+    for r in range(1, rounds + 1):
+        with open(os.path.join(out, f"{name}.{r}.json")) as f:
+            doc = json.load(f)
+        for b in doc["benchmarks"]:
+            if b.get("error_occurred"):
+                errors[b["run_name"]] = b.get("error_message", "error")
+            elif b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
+                per_round.setdefault(b["run_name"], []).append(b[clock] * UNIT[b.get("time_unit", "ns")])
+    return per_round, errors
+
+
+pb, pb_err = medians("protobuf")
+runs = {p: medians(p) for p in progs}
 
 # (operation, our variant, the peer's variant)
 PAIRS = [("copy", "copy/_Clone", "copy/CopyFrom"),
@@ -107,7 +134,8 @@ for prog in progs:
             if k in err or p in pb_err:
                 ratio = "ERROR: " + (err.get(k) or pb_err.get(p))
             else:
-                ratio = f"{kv / pv:.2f}" if kv and pv else "n/a"
+                r = med.ratio(k, pb, p)
+                ratio = f"{r:.2f}" if r else "n/a"
             print(f"| {w} | {op} | {lib} | {fmt(kv)} | {fmt(pv)} | {ratio} |")
 
 # W2 goals: our time at most this share of the peer's.
@@ -118,12 +146,12 @@ GOALS = [("clone", "copy/_Clone", "copy/CopyFrom", 0.5, "at most 0.5x the peer's
          ("size", "size/_GetSize", "size/SpaceUsedLong", 1 / 10, "at least 10x faster")]
 # On a loaded machine real time also counts the waits for a core; CPU time
 # (the process's own) is shown beside it.
-pb_cpu, _ = medians(os.path.join(out, "protobuf.json"), "cpu_time")
+pb_cpu, _ = medians("protobuf", "cpu_time")
 for prog in progs:
     med, err = runs[prog]
     if not any(k.startswith("W2/") for k in med):
         continue
-    med_cpu, _ = medians(os.path.join(out, prog + ".json"), "cpu_time")
+    med_cpu, _ = medians(prog, "cpu_time")
     lib = "synthetic" if prog.endswith("_synthetic") else "real"
     print(f"\nW2 goals ({lib} library; kor/protobuf by real time and by CPU time):\n")
     print("| operation | goal | real kor/protobuf | met | CPU kor/protobuf | met |")
@@ -131,11 +159,11 @@ for prog in progs:
     for op, ours, theirs, limit, text in GOALS:
         cells = []
         for m, p in ((med, pb), (med_cpu, pb_cpu)):
-            kv, pv = m.get("W2/" + ours), p.get("W2/" + theirs)
-            if not kv or not pv:
+            r = m.ratio("W2/" + ours, p, "W2/" + theirs)
+            if not r:
                 cells += ["n/a", "n/a"]
             else:
-                cells += [f"{kv / pv:.3f} ({pv / kv:.1f}x)", "yes" if kv / pv <= limit else "NO"]
+                cells += [f"{r:.3f} ({1 / r:.1f}x)", "yes" if r <= limit else "NO"]
         print(f"| {op} | {text} | " + " | ".join(cells) + " |")
     derive = med.get("W2/derive/CreateNetworkConfig")
     if derive:

@@ -168,3 +168,34 @@ if 'cpu_median_ms' in b:
     print(f"{'  CPU time of the loading thread':36} {b['cpu_median_ms']:12.2f} ms"
           "   (median; the wall time above also counts waiting for a busy machine)")
 PY
+
+# The loader's floor: a library of nothing but as many relocated pointers as
+# the library's relocated tables (.data.rel.ro) hold, linked the same way.
+# Its load time is what writing those pages costs on this machine, before
+# any registration.
+relro=$(readelf -SW "$lib" | awk '$2 == ".data.rel.ro" { print $6 }')
+if [[ -n "$relro" ]] && command -v cc >/dev/null; then
+  words=$(( 16#$relro / 8 ))
+  python3 - "$words" >"$tmp/floor.c" <<'PY'
+import sys
+n = int(sys.argv[1])
+print("static int target[64];")
+print(f"const void* const relocated[{n}] = {{")
+for i in range(0, n, 16):
+    print(",".join(f"&target[{(i + j) % 64}]" for j in range(min(16, n - i))) + ",")
+print("};")
+PY
+  if cc -O1 -shared -fPIC -Wl,-z,pack-relative-relocs -o "$tmp/libfloor.so" "$tmp/floor.c" 2>/dev/null ||
+     cc -O1 -shared -fPIC -o "$tmp/libfloor.so" "$tmp/floor.c"; then
+    json=$("$bench" --library="$tmp/libfloor.so" --benchmark_filter='^BM_DlopenOnly' --benchmark_format=json 2>/dev/null)
+    python3 - "$json" "$words" <<'PY'
+import json, sys
+doc = json.loads(sys.argv[1])
+b = [x for x in doc["benchmarks"] if x["name"].startswith("BM_DlopenOnly")]
+if b and not b[0].get("error_occurred"):
+    b = b[0]
+    print(f"{'floor: dlopen of the relocated bytes':36} {b['median_ms']:12.2f} ms"
+          f"   (a library of {int(sys.argv[2])} relocated pointers and nothing else, median)")
+PY
+  fi
+fi

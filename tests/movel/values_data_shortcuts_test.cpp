@@ -162,4 +162,58 @@ TEST(ValuesDataSize, NestedValuesCountAsTheirOwnClassesDo) {
   }
 }
 
+// ---- equality of nested data objects ----
+
+// A fault whose cause is a subclass held in a member declared as the base,
+// with messages, one of which may be missing.
+Ref<MethodFault> MakeFault(bool causeIsSubclass, const std::string& deepKey, bool withCause,
+                           bool nullMessage) {
+  Ref<MethodFault> root = new MethodFault();
+  if (withCause) {
+    Ref<MethodFault> cause = causeIsSubclass ? new Fault::InvalidArgument() : new MethodFault();
+    Ref<MethodFault> inner = new Fault::NotSupported();
+    inner->GetOrCreateFaultMessage()->Append(new LocalizableMessage(deepKey));
+    cause->SetFaultCause(inner.Get());
+    root->SetFaultCause(cause.Get());
+  }
+  DataArray<LocalizableMessage>* messages = root->GetOrCreateFaultMessage();
+  messages->Append(new LocalizableMessage("first"));
+  messages->Append(nullMessage ? nullptr : new LocalizableMessage("second"));
+  return root;
+}
+
+TEST(ValuesDataEquality, NestedObjectsCompareAsTheirOwnClasses) {
+  const Ref<MethodFault> a = MakeFault(true, "deep", true, false);
+  EXPECT_TRUE(a->_IsEqual(MakeFault(true, "deep", true, false).Get(), false));
+  // A change three levels down, inside an array element.
+  EXPECT_FALSE(a->_IsEqual(MakeFault(true, "deeper", true, false).Get(), false));
+  // The cause of the base class where the other holds the subclass: another
+  // class, though every member it has is equal.
+  EXPECT_FALSE(a->_IsEqual(MakeFault(false, "deep", true, false).Get(), false));
+  EXPECT_FALSE(MakeFault(false, "deep", true, false)->_IsEqual(a.Get(), false));
+  // An element missing on one side only.
+  EXPECT_FALSE(a->_IsEqual(MakeFault(true, "deep", true, true).Get(), false));
+  EXPECT_FALSE(MakeFault(true, "deep", true, true)->_IsEqual(a.Get(), false));
+  EXPECT_TRUE(MakeFault(true, "deep", true, true)->_IsEqual(MakeFault(true, "deep", true, true).Get(), false));
+  // The optional cause left unset by the second side agrees only when lenient,
+  // and only that way round.
+  const Ref<MethodFault> noCause = MakeFault(true, "deep", false, false);
+  EXPECT_FALSE(a->_IsEqual(noCause.Get(), false));
+  EXPECT_TRUE(a->_IsEqual(noCause.Get(), true));
+  EXPECT_FALSE(noCause->_IsEqual(a.Get(), true));
+  // Leniency reaches nested levels: the inner fault's messages unset on the
+  // second side.
+  const Ref<MethodFault> bare = MakeFault(true, "deep", true, false);
+  bare->GetFaultCause()->GetFaultCause()->SetFaultMessage(nullptr);
+  EXPECT_FALSE(a->_IsEqual(bare.Get(), false));
+  EXPECT_TRUE(a->_IsEqual(bare.Get(), true));
+  // An empty array is not an absent one.
+  const Ref<MethodFault> empty = MakeFault(true, "deep", true, false);
+  empty->GetFaultCause()->GetFaultCause()->SetFaultMessage(new DataArray<LocalizableMessage>());
+  EXPECT_FALSE(empty->_IsEqual(bare.Get(), false));
+  EXPECT_FALSE(bare->_IsEqual(empty.Get(), false));
+  EXPECT_FALSE(bare->_IsEqual(empty.Get(), true));
+  EXPECT_TRUE(empty->_IsEqual(bare.Get(), true));
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,6 +113,23 @@ TEST(ValuesMemory, ValuesReleasedWhileAThreadExitsGoToTheHeap) {
   // made now still works.
   Ref<LocalizableMessage> after = new LocalizableMessage("after");
   EXPECT_EQ(after->GetKey(), "after");
+}
+
+// Values may still be made with the nothrow and placement forms of new.
+TEST(ValuesMemory, NothrowAndPlacementNewStillWork) {
+  Ref<KeyAnyValue> a = new (std::nothrow) KeyAnyValue("a", new (std::nothrow) Primitive<int>(1));
+  ASSERT_NE(a.Get(), nullptr);
+  // A nothrow block serves a later value of its size once released.
+  a = nullptr;
+  Ref<KeyAnyValue> b = new KeyAnyValue("b", nullptr);
+  EXPECT_EQ(b->GetKey(), "b");
+
+  alignas(KeyAnyValue) unsigned char storage[sizeof(KeyAnyValue)];
+  auto* placed = new (storage) KeyAnyValue("placed", nullptr);
+  EXPECT_EQ(placed->GetKey(), "placed");
+  Ref<KeyAnyValue> copy(static_cast<KeyAnyValue*>(placed->_Clone()));
+  EXPECT_TRUE(copy->_IsEqual(placed, false));
+  placed->~KeyAnyValue();
 }
 
 }  // namespace

@@ -85,23 +85,26 @@ Cache* MakeCache() noexcept {
   return cache;
 }
 
-}  // namespace
-
-void* Any::operator new(std::size_t size) {
+// A block of at least size bytes: from the thread's cache, else from the
+// heap rounded up to its class, so any block of a class can serve any value
+// of that class later.
+void* Allocate(std::size_t size, bool nothrow) {
   const std::size_t sizeClass = ClassOf(size);
-  if (sizeClass >= kClasses) return ::operator new(size);
-  Cache* cache = tCache;
-  if (cache && cache != kGone) {
-    if (FreeBlock* block = cache->heads[sizeClass]) {
-      cache->heads[sizeClass] = block->next;
-      cache->bytes -= BlockSize(sizeClass);
-      return block;
+  if (sizeClass < kClasses) {
+    Cache* cache = tCache;
+    if (cache && cache != kGone) {
+      if (FreeBlock* block = cache->heads[sizeClass]) {
+        cache->heads[sizeClass] = block->next;
+        cache->bytes -= BlockSize(sizeClass);
+        return block;
+      }
     }
+    size = BlockSize(sizeClass);
   }
-  return ::operator new(BlockSize(sizeClass));
+  return nothrow ? ::operator new(size, std::nothrow) : ::operator new(size);
 }
 
-void Any::operator delete(void* p, std::size_t size) noexcept {
+void Release(void* p, std::size_t size) noexcept {
   if (!p) return;
   const std::size_t sizeClass = ClassOf(size);
   if (sizeClass < kClasses) {
@@ -118,11 +121,26 @@ void Any::operator delete(void* p, std::size_t size) noexcept {
   ::operator delete(p);
 }
 
+}  // namespace
+
 #else  // no cache: every block to and from the heap
 
-void* Any::operator new(std::size_t size) { return ::operator new(size); }
-void Any::operator delete(void* p, std::size_t /*size*/) noexcept { ::operator delete(p); }
+namespace {
+void* Allocate(std::size_t size, bool nothrow) {
+  return nothrow ? ::operator new(size, std::nothrow) : ::operator new(size);
+}
+void Release(void* p, std::size_t /*size*/) noexcept { ::operator delete(p); }
+}  // namespace
 
 #endif
+
+void* Any::operator new(std::size_t size) { return Allocate(size, false); }
+void* Any::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, true);
+}
+void Any::operator delete(void* p, std::size_t size) noexcept { Release(p, size); }
+// Only reached when a constructor throws after a nothrow allocation, whose
+// size is not known here: such a block goes back to the heap.
+void Any::operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
 
 }  // namespace Movel

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <new>
 #include <string>
 
 #include "basekit/object.h"
@@ -52,6 +53,11 @@ class MOVEL_API Any : public Basekit::Object {
   // and the cache makes each allocation a list operation.
   static void* operator new(std::size_t size);
   static void operator delete(void* p, std::size_t size) noexcept;
+  // The other forms, which declaring the above would otherwise hide.
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* p, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  static void operator delete(void*, void*) noexcept {}
   // The value's runtime type; an array's is the array type of its elements.
   virtual Type* _GetType() const = 0;
   // Bytes the value occupies and owns, each allocation rounded through r.

@@ -246,9 +246,13 @@ class Array : public Collection {
   Any* _Clone() const override { return new Array(*this); }
 
   // Equal to an Array<T> with the same values in the same order.
+  // Equal when other is an array of the same class with equal values. The
+  // class is checked by type rather than by dynamic_cast, which compares
+  // class names as text when the class is instantiated in more than one
+  // library.
   bool _IsEqual(const Any* other, bool /*lenient*/) const override {
-    const auto* o = dynamic_cast<const Array*>(other);
-    return o && values_ == o->values_;
+    if (!other || typeid(*other) != typeid(*this)) return false;
+    return values_ == static_cast<const Array*>(other)->values_;
   }
 
   // Arrays of values are reported whole.
