@@ -11,6 +11,9 @@
 // --library=PATH (before the benchmark flags) names the library to load;
 // without it, the kor-types library of this build.
 //
+// BM_DlopenOnly: the same for a library that registers nothing (footprint.sh's
+// floor).
+//
 // BM_RegisterDataTypes: the runtime's cost of creating and entering N data
 // types with a few properties each, to show how start-up grows with the size
 // of the catalogue.
@@ -78,7 +81,10 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-void BM_DlopenToRegistered(benchmark::State& state) {
+// Times one dlopen per iteration in fresh children and sets the time
+// counters; the number of types the library registered, or -1 when a child
+// failed (the benchmark then reports the error).
+int TimeDlopens(benchmark::State& state) {
   int types = 0;
   std::vector<double> times, cpuTimes;
   for (auto _ : state) {
@@ -86,20 +92,26 @@ void BM_DlopenToRegistered(benchmark::State& state) {
     double seconds = TimeDlopenInChild(&types, &cpu);
     if (seconds < 0) {
       state.SkipWithError((std::string("dlopen failed in the child: ") + g_library).c_str());
-      return;
+      return -1;
     }
     times.push_back(seconds);
     cpuTimes.push_back(cpu);
     state.SetIterationTime(seconds);
   }
-  if (types <= 0) {
-    state.SkipWithError("the library registered no types");
-    return;
-  }
   state.counters["median_ms"] = Median(times) * 1e3;
   state.counters["min_ms"] = *std::min_element(times.begin(), times.end()) * 1e3;
   state.counters["max_ms"] = *std::max_element(times.begin(), times.end()) * 1e3;
   state.counters["cpu_median_ms"] = Median(cpuTimes) * 1e3;
+  return types;
+}
+
+void BM_DlopenToRegistered(benchmark::State& state) {
+  const int types = TimeDlopens(state);
+  if (types < 0) return;
+  if (types == 0) {
+    state.SkipWithError("the library registered no types");
+    return;
+  }
   state.counters["types"] = types;
   state.counters["ns_per_type"] = benchmark::Counter(
       types, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
@@ -110,25 +122,7 @@ BENCHMARK(BM_DlopenToRegistered)->UseManualTime()->Unit(benchmark::kMillisecond)
 // script's floor, a library holding only as many relocated pointers as the
 // bindings' relocated tables, so the loader's share of the time shows apart
 // from registration.
-void BM_DlopenOnly(benchmark::State& state) {
-  int types = 0;
-  std::vector<double> times, cpuTimes;
-  for (auto _ : state) {
-    double cpu = 0;
-    double seconds = TimeDlopenInChild(&types, &cpu);
-    if (seconds < 0) {
-      state.SkipWithError((std::string("dlopen failed in the child: ") + g_library).c_str());
-      return;
-    }
-    times.push_back(seconds);
-    cpuTimes.push_back(cpu);
-    state.SetIterationTime(seconds);
-  }
-  state.counters["median_ms"] = Median(times) * 1e3;
-  state.counters["min_ms"] = *std::min_element(times.begin(), times.end()) * 1e3;
-  state.counters["max_ms"] = *std::max_element(times.begin(), times.end()) * 1e3;
-  state.counters["cpu_median_ms"] = Median(cpuTimes) * 1e3;
-}
+void BM_DlopenOnly(benchmark::State& state) { TimeDlopens(state); }
 BENCHMARK(BM_DlopenOnly)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
 // Synthetic records: N data types of four string properties each, all with
