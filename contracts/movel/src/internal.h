@@ -1,6 +1,7 @@
 // Runtime-internal hooks shared by the runtime's own sources.
 #pragma once
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,47 @@
 
 namespace Movel {
 namespace detail {
+
+// One T per thread, made on the thread's first Get and deleted when the
+// thread exits. Only a pointer per thread is thread-local storage: the
+// runtime's own stays a few words, so a process can load it after it has
+// started (dlopen), which a large block of such storage would prevent.
+// After the thread has begun to exit (destructors of other thread-locals
+// still running), and when memory runs out, Get gives null and callers go
+// without.
+template <class T>
+class PerThread {
+ public:
+  // The thread's T, made now when it has none yet.
+  static T* Get() noexcept {
+    T* held = tHeld;
+    if (__builtin_expect(held == nullptr, 0)) {
+      held = new (std::nothrow) T();
+      if (!held) return nullptr;
+      tHeld = held;
+      tOwner.engaged = true;  // the first use registers the owner's destructor
+    }
+    return held == Gone() ? nullptr : held;
+  }
+  // The thread's T if it has one; never makes one.
+  static T* Peek() noexcept {
+    T* held = tHeld;
+    return held == Gone() ? nullptr : held;
+  }
+
+ private:
+  static T* Gone() noexcept { return reinterpret_cast<T*>(alignof(T)); }
+  struct Owner {
+    bool engaged = false;
+    ~Owner() {
+      T* held = tHeld;
+      tHeld = Gone();
+      if (held != Gone()) delete held;
+    }
+  };
+  static inline __attribute__((tls_model("initial-exec"))) thread_local T* tHeld = nullptr;
+  static inline thread_local Owner tOwner;
+};
 
 // The size of an array of references (see DataArrayBase::_GetSize); its
 // elements are walked with their layouts when dataObjects says they are all

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "internal.h"
 #include "movel/any.h"
 
 #if defined(__has_feature)
@@ -48,42 +49,21 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
+// The blocks a thread has freed, by class; returned to the heap when the
+// thread exits.
 struct Cache {
   FreeBlock* heads[kClasses] = {};
   std::size_t bytes = 0;  // held in the lists
-};
-
-// The calling thread's cache, made on its first free; kGone once the thread
-// has begun to exit (values freed by later destructors go to the heap).
-Cache* const kGone = reinterpret_cast<Cache*>(alignof(Cache));
-__attribute__((tls_model("initial-exec"))) thread_local Cache* tCache = nullptr;
-
-// Returns the thread's blocks to the heap when the thread exits.
-struct CacheOwner {
-  bool engaged = false;
-  ~CacheOwner() {
-    Cache* cache = tCache;
-    tCache = kGone;
-    if (!cache || cache == kGone) return;
-    for (FreeBlock* head : cache->heads) {
+  ~Cache() {
+    for (FreeBlock* head : heads) {
       while (head) {
         FreeBlock* next = head->next;
         ::operator delete(head);
         head = next;
       }
     }
-    delete cache;
   }
 };
-thread_local CacheOwner tCacheOwner;
-
-Cache* MakeCache() noexcept {
-  Cache* cache = new (std::nothrow) Cache();
-  if (!cache) return nullptr;
-  tCache = cache;
-  tCacheOwner.engaged = true;  // the first use registers its destructor
-  return cache;
-}
 
 // A block of at least size bytes: from the thread's cache, else from the
 // heap rounded up to its class, so any block of a class can serve any value
@@ -91,8 +71,7 @@ Cache* MakeCache() noexcept {
 void* Allocate(std::size_t size, bool nothrow) {
   const std::size_t sizeClass = ClassOf(size);
   if (sizeClass < kClasses) {
-    Cache* cache = tCache;
-    if (cache && cache != kGone) {
+    if (Cache* cache = detail::PerThread<Cache>::Peek()) {
       if (FreeBlock* block = cache->heads[sizeClass]) {
         cache->heads[sizeClass] = block->next;
         cache->bytes -= BlockSize(sizeClass);
@@ -108,9 +87,8 @@ void Release(void* p, std::size_t size) noexcept {
   if (!p) return;
   const std::size_t sizeClass = ClassOf(size);
   if (sizeClass < kClasses) {
-    Cache* cache = tCache;
-    if (!cache) cache = MakeCache();
-    if (cache && cache != kGone && cache->bytes + BlockSize(sizeClass) <= kCachedBytes) {
+    Cache* cache = detail::PerThread<Cache>::Get();
+    if (cache && cache->bytes + BlockSize(sizeClass) <= kCachedBytes) {
       auto* block = static_cast<FreeBlock*>(p);
       block->next = cache->heads[sizeClass];
       cache->heads[sizeClass] = block;

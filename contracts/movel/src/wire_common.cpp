@@ -12,6 +12,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "internal.h"
 #include "movel/builtin.h"
 #include "movel/data_types.h"
 #include "movel/fault.h"
@@ -219,11 +220,7 @@ bool FindSlotOfWireName(std::string_view name, Slot& out);
 
 }  // namespace
 
-// The codecs' per-thread memos, made on a thread's first use and freed when
-// it exits. They live on the heap behind one pointer, so the runtime's
-// thread-local storage stays a few words: a process can then load the
-// runtime after it has started (dlopen), which a large block of such storage
-// would prevent.
+// The codecs' per-thread memos (see detail::PerThread).
 struct ThreadMemos {
   CastMemo casts[kCastMemos] = {};
   // Names of types the thread has resolved, by hash.
@@ -242,31 +239,8 @@ struct ThreadMemos {
 
 namespace {
 
-// Null until the thread's first use; kNoMemos once the thread has begun to
-// exit, after which its lookups go without memos.
-ThreadMemos* const kNoMemos = reinterpret_cast<ThreadMemos*>(alignof(ThreadMemos));
-__attribute__((tls_model("initial-exec"))) thread_local ThreadMemos* tMemos = nullptr;
-
-struct ThreadMemosOwner {
-  bool engaged = false;
-  ~ThreadMemosOwner() {
-    if (tMemos != kNoMemos) delete tMemos;
-    tMemos = kNoMemos;
-  }
-};
-thread_local ThreadMemosOwner tMemosOwner;
-
 // The calling thread's memos, or null when it is exiting or out of memory.
-ThreadMemos* Memos() {
-  ThreadMemos* memos = tMemos;
-  if (__builtin_expect(memos == nullptr, 0)) {
-    memos = new (std::nothrow) ThreadMemos();
-    if (!memos) return nullptr;
-    tMemos = memos;
-    tMemosOwner.engaged = true;  // the first use registers its destructor
-  }
-  return memos == kNoMemos ? nullptr : memos;
-}
+ThreadMemos* Memos() { return detail::PerThread<ThreadMemos>::Get(); }
 
 }  // namespace
 

@@ -245,7 +245,6 @@ class Array : public Collection {
 
   Any* _Clone() const override { return new Array(*this); }
 
-  // Equal to an Array<T> with the same values in the same order.
   // Equal when other is an array of the same class with equal values. The
   // class is checked by type rather than by dynamic_cast, which compares
   // class names as text when the class is instantiated in more than one
